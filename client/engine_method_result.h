@@ -1,0 +1,45 @@
+// The MethodResult that answers an incoming call through its reply callback.
+#ifndef CLIENT_ENGINE_METHOD_RESULT_H_
+#define CLIENT_ENGINE_METHOD_RESULT_H_
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "client/method_codec.h"
+#include "client/method_result.h"
+
+namespace flutter {
+
+template <typename T = EncodableValue>
+class EngineMethodResult : public MethodResult<T> {
+ public:
+  // |codec| is not owned and must outlive the result.
+  EngineMethodResult(ReplyCallback reply, const MethodCodec<T>* codec)
+      : reply_(std::move(reply)), codec_(codec) {}
+  ~EngineMethodResult() override = default;
+
+ protected:
+  // Answers are encoded before the one-shot check, so a duplicate is
+  // encoded, then discarded by the PendingReply with its diagnostic line.
+  void HandleSuccess(const T* result) override {
+    std::unique_ptr<std::vector<uint8_t>> data = codec_->EncodeSuccess(result);
+    reply_.SendResponseData(data.get());
+  }
+  void HandleError(const std::string& code, const std::string& message,
+                   const T* details) override {
+    std::unique_ptr<std::vector<uint8_t>> data =
+        codec_->EncodeError(code, message, details);
+    reply_.SendResponseData(data.get());
+  }
+  void HandleNotImplemented() override { reply_.SendResponseData(nullptr); }
+
+ private:
+  PendingReply reply_;
+  const MethodCodec<T>* codec_;
+};
+
+}  // namespace flutter
+
+#endif  // CLIENT_ENGINE_METHOD_RESULT_H_

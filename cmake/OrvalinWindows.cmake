@@ -1,0 +1,23 @@
+# Settings for the cross-compiled Windows tree.
+add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN
+                        _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+# Static runtime: the binaries run without MinGW DLLs beside them.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(ORVALIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-exec.in
+               ${CMAKE_BINARY_DIR}/wine-exec
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                                GROUP_READ GROUP_EXECUTE WORLD_READ
+                                WORLD_EXECUTE @ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-exec)
+
+# GoogleTest from the sources Debian ships.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest
+                 EXCLUDE_FROM_ALL SYSTEM)
+
+# Everything that runs together (host, engine stand-ins, test hosts) lands in
+# one folder, the way the product ships.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bundle)

@@ -1,0 +1,63 @@
+// The process-wide relay of return URLs: to a waiting sign-in session, or
+// into the pending list and, once the channel exists, to the Dart side.
+#ifndef SERVICES_AUTH_CALLBACK_RELAY_H_
+#define SERVICES_AUTH_CALLBACK_RELAY_H_
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/binary_messenger.h"
+#include "client/encodable_value.h"
+#include "client/method_channel.h"
+
+namespace orvalin {
+
+// Called with the session's context and the URL that answers it.
+using SessionCallback = void (*)(void* context, const std::wstring& url);
+
+// A session callback and its context, as detached from the relay.
+struct DetachedSession {
+  SessionCallback callback = nullptr;
+  void* context = nullptr;
+  explicit operator bool() const { return callback != nullptr; }
+};
+
+class AuthCallbackRelay {
+ public:
+  static AuthCallbackRelay& Instance();
+
+  AuthCallbackRelay(const AuthCallbackRelay&) = delete;
+  AuthCallbackRelay& operator=(const AuthCallbackRelay&) = delete;
+
+  // Hands |url| to the waiting session, or queues it (and pushes it as
+  // "authCallback" when a channel is attached). Never reports to the caller.
+  void Deliver(const std::wstring& url);
+
+  // Moves the whole pending list out, oldest first.
+  std::vector<std::wstring> TakePending();
+
+  // Stores the session; returns the pair it replaced (not called, not freed)
+  // so the caller can answer and free it.
+  DetachedSession SetSessionCallback(SessionCallback callback, void* context);
+  // Detaches the waiting session, if any, and returns it to the caller.
+  DetachedSession ClearSessionCallback();
+
+  void AttachChannel(flutter::MethodChannel<flutter::EncodableValue>* channel);
+  // After this a delivered URL is only queued. The host detaches before the
+  // engine (and with it the channel) goes away.
+  void DetachChannel();
+
+ private:
+  AuthCallbackRelay() = default;
+
+  std::mutex lock_;
+  std::vector<std::wstring> pending_;
+  SessionCallback session_callback_ = nullptr;
+  void* session_context_ = nullptr;
+  flutter::MethodChannel<flutter::EncodableValue>* channel_ = nullptr;
+};
+
+}  // namespace orvalin
+
+#endif  // SERVICES_AUTH_CALLBACK_RELAY_H_
