@@ -12,6 +12,9 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
 
+echo "== fuzz smoke (libFuzzer, clang, ASan + UBSan)"
+bash scripts/fuzz.sh 8
+
 echo "== windows tree (Wine)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
