@@ -1,13 +1,19 @@
 #include "client/testing/fake_messenger.h"
 
-#include <cassert>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 namespace flutter::testing {
 namespace {
 
 FakeMessenger* g_current = nullptr;
+
+// Misuse of the embedding's contract ends the test program loudly, in debug
+// and release builds alike.
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "FakeMessenger: %s\n", what);
+  std::abort();
+}
 
 // Response handles are tokens; the fake never dereferences them.
 const FlutterDesktopMessageResponseHandle* HandleFor(uint64_t token) {
@@ -15,14 +21,12 @@ const FlutterDesktopMessageResponseHandle* HandleFor(uint64_t token) {
       static_cast<uintptr_t>(token));
 }
 
-uint64_t TokenOf(const FlutterDesktopMessageResponseHandle* handle) {
-  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
-}
-
 }  // namespace
 
 FakeMessenger::FakeMessenger() {
-  assert(g_current == nullptr);
+  if (g_current != nullptr) {
+    Fail("only one instance may exist at a time");
+  }
   g_current = this;
 }
 
@@ -30,10 +34,21 @@ FakeMessenger::~FakeMessenger() { g_current = nullptr; }
 
 FakeMessenger* FakeMessenger::Current() {
   if (g_current == nullptr) {
-    std::fprintf(stderr, "FakeMessenger used without an instance\n");
-    std::abort();
+    Fail("used without an instance");
   }
   return g_current;
+}
+
+uint64_t FakeMessenger::TokenOf(
+    const FlutterDesktopMessageResponseHandle* handle) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
+}
+
+void FakeMessenger::RequireLocked(const char* operation) const {
+  if (!locked_) {
+    std::fprintf(stderr, "FakeMessenger: %s called unlocked\n", operation);
+    std::abort();
+  }
 }
 
 FlutterDesktopMessengerRef FakeMessenger::ref() {
@@ -83,8 +98,7 @@ bool FakeMessenger::AnswerNextSent(const std::vector<uint8_t>& reply) {
       FlutterDesktopBinaryReply callback = message.reply;
       void* user_data = message.reply_user_data;
       message.reply = nullptr;
-      callback(reply.empty() ? nullptr : reply.data(), reply.size(),
-               user_data);
+      callback(reply.empty() ? nullptr : reply.data(), reply.size(), user_data);
       return true;
     }
   }
@@ -108,10 +122,9 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef /*messenger*/,
                                  size_t message_size) {
   FakeMessenger* fake = FakeMessenger::Current();
   ++fake->sends_;
-  fake->sent_.push_back(
-      SentMessage{channel,
-                  std::vector<uint8_t>(message, message + message_size),
-                  false, nullptr, nullptr});
+  fake->sent_.push_back(SentMessage{
+      channel, std::vector<uint8_t>(message, message + message_size), false,
+      nullptr, nullptr});
   return true;
 }
 
@@ -124,10 +137,9 @@ bool FlutterDesktopMessengerSendWithReply(
   if (!fake->send_with_reply_ok_) {
     return false;
   }
-  fake->sent_.push_back(
-      SentMessage{channel,
-                  std::vector<uint8_t>(message, message + message_size), true,
-                  reply, user_data});
+  fake->sent_.push_back(SentMessage{
+      channel, std::vector<uint8_t>(message, message + message_size), true,
+      reply, user_data});
   return true;
 }
 
@@ -136,15 +148,16 @@ void FlutterDesktopMessengerSendResponse(
     const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
     size_t data_length) {
   FakeMessenger* fake = FakeMessenger::Current();
-  fake->responses_[TokenOf(handle)].emplace_back(
+  // The answer must be ordered against engine teardown.
+  fake->RequireLocked("SendResponse");
+  fake->responses_[FakeMessenger::TokenOf(handle)].emplace_back(
       data == nullptr ? std::vector<uint8_t>()
                       : std::vector<uint8_t>(data, data + data_length));
 }
 
-void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef /*messenger*/,
-                                        const char* channel,
-                                        FlutterDesktopMessageCallback callback,
-                                        void* user_data) {
+void FlutterDesktopMessengerSetCallback(
+    FlutterDesktopMessengerRef /*messenger*/, const char* channel,
+    FlutterDesktopMessageCallback callback, void* user_data) {
   FakeMessenger* fake = FakeMessenger::Current();
   if (callback == nullptr) {
     fake->callbacks_.erase(channel);
@@ -168,16 +181,17 @@ bool FlutterDesktopMessengerIsAvailable(
   FakeMessenger* fake = FakeMessenger::Current();
   // Availability is only meaningful under the lock; catch callers that
   // check without it.
-  if (!fake->locked_) {
-    std::fprintf(stderr, "FakeMessenger: IsAvailable called unlocked\n");
-    std::abort();
-  }
+  fake->RequireLocked("IsAvailable");
   return fake->available_;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(
     FlutterDesktopMessengerRef messenger) {
   FakeMessenger* fake = FakeMessenger::Current();
+  if (fake->locked_) {
+    std::fprintf(stderr, "FakeMessenger: Lock called while already locked\n");
+    std::abort();
+  }
   ++fake->locks_;
   fake->locked_ = true;
   return messenger;
@@ -185,6 +199,7 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerLock(
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef /*messenger*/) {
   FakeMessenger* fake = FakeMessenger::Current();
+  fake->RequireLocked("Unlock");
   ++fake->unlocks_;
   fake->locked_ = false;
 }

@@ -71,6 +71,9 @@ class FakeMessenger {
     void* user_data = nullptr;
   };
   static FakeMessenger* Current();
+  static uint64_t TokenOf(const FlutterDesktopMessageResponseHandle* handle);
+  // Aborts the test program when the messenger lock is not held.
+  void RequireLocked(const char* operation) const;
   std::map<std::string, Callback> callbacks_;
   std::map<uint64_t, std::vector<std::vector<uint8_t>>> responses_;
   std::vector<SentMessage> sent_;

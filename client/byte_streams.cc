@@ -1,0 +1,76 @@
+#include "client/byte_streams.h"
+
+#include <cstring>
+#include <iostream>
+
+namespace flutter {
+namespace {
+
+void ReportInvalidRead() {
+  std::cerr << "Invalid read in StandardCodecByteStreamReader" << std::endl;
+}
+
+}  // namespace
+
+ByteBufferStreamReader::ByteBufferStreamReader(const uint8_t* bytes,
+                                               size_t size)
+    : bytes_(bytes), size_(size) {}
+
+uint8_t ByteBufferStreamReader::ReadByte() {
+  if (position_ >= size_) {
+    ReportInvalidRead();
+    return 0;
+  }
+  return bytes_[position_++];
+}
+
+void ByteBufferStreamReader::ReadBytes(uint8_t* buffer, size_t length) {
+  // Written so that a huge |length| cannot wrap the sum around.
+  if (position_ > size_ || length > size_ - position_) {
+    ReportInvalidRead();
+    return;
+  }
+  if (length > 0) {
+    std::memcpy(buffer, bytes_ + position_, length);
+  }
+  position_ += length;
+}
+
+void ByteBufferStreamReader::AlignRead(uint8_t alignment) {
+  if (alignment == 0) {
+    return;
+  }
+  const size_t misalignment = position_ % alignment;
+  if (misalignment != 0) {
+    position_ += alignment - misalignment;
+  }
+}
+
+size_t ByteBufferStreamReader::BytesRemaining() const {
+  return position_ >= size_ ? 0 : size_ - position_;
+}
+
+ByteBufferStreamWriter::ByteBufferStreamWriter(std::vector<uint8_t>* buffer)
+    : buffer_(buffer) {}
+
+void ByteBufferStreamWriter::WriteByte(uint8_t byte) {
+  buffer_->push_back(byte);
+}
+
+void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
+  if (length > 0) {
+    buffer_->insert(buffer_->end(), bytes, bytes + length);
+  }
+}
+
+void ByteBufferStreamWriter::AlignWrite(uint8_t alignment) {
+  if (alignment == 0) {
+    return;
+  }
+  const size_t misalignment = buffer_->size() % alignment;
+  if (misalignment != 0) {
+    buffer_->insert(buffer_->end(), alignment - misalignment, 0);
+  }
+}
+
+}  // namespace flutter

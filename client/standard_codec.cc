@@ -1,0 +1,330 @@
+#include "client/standard_codec.h"
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace flutter {
+namespace {
+
+#if defined(__BYTE_ORDER__)
+// Numbers are copied as they lie in memory; the wire is little-endian.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the standard codec assumes a little-endian host");
+#endif
+
+enum Tag : uint8_t {
+  kNull = 0,
+  kTrue = 1,
+  kFalse = 2,
+  kInt32 = 3,
+  kInt64 = 4,
+  kLargeInt = 5,  // Read only: arrives as text.
+  kFloat64 = 6,
+  kString = 7,
+  kUInt8List = 8,
+  kInt32List = 9,
+  kInt64List = 10,
+  kFloat64List = 11,
+  kList = 12,
+  kMap = 13,
+  kFloat32List = 14,
+};
+
+constexpr uint8_t kLengthTwoBytes = 254;
+constexpr uint8_t kLengthFourBytes = 255;
+
+// Lists and maps may nest this deep. Decoding, copying, comparing and
+// destroying values all recurse once per level, so an unbounded depth would
+// let one message overflow the platform thread's stack.
+constexpr int kMaxNestingDepth = 1000;
+thread_local int g_nesting_depth = 0;
+
+class NestingScope {
+ public:
+  NestingScope() { ++g_nesting_depth; }
+  ~NestingScope() { --g_nesting_depth; }
+  NestingScope(const NestingScope&) = delete;
+  NestingScope& operator=(const NestingScope&) = delete;
+  bool TooDeep() const { return g_nesting_depth > kMaxNestingDepth; }
+};
+
+// A declared count the rest of the message cannot hold is a failed read,
+// reported like the reader's own.
+void ReportInvalidRead() {
+  std::cerr << "Invalid read in StandardCodecByteStreamReader" << std::endl;
+}
+
+// True when |count| items of at least |min_size| bytes each cannot fit in
+// what is left of the message.
+bool CannotHold(const ByteStreamReader& stream, size_t count, size_t min_size) {
+  return count > stream.BytesRemaining() / min_size;
+}
+
+template <typename T>
+void WriteNumber(T number, ByteStreamWriter* stream) {
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &number, sizeof(T));
+  stream->WriteBytes(bytes, sizeof(T));
+}
+
+template <typename T>
+T ReadNumber(ByteStreamReader* stream) {
+  // A failed read leaves the zero in place.
+  uint8_t bytes[sizeof(T)] = {};
+  stream->ReadBytes(bytes, sizeof(T));
+  T number;
+  std::memcpy(&number, bytes, sizeof(T));
+  return number;
+}
+
+template <typename T>
+void WriteTypedList(const StandardCodecSerializer& serializer,
+                    const std::vector<T>& list, ByteStreamWriter* stream) {
+  serializer.WriteLength(list.size(), stream);
+  stream->AlignWrite(sizeof(T));
+  if (!list.empty()) {
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()),
+                       list.size() * sizeof(T));
+  }
+}
+
+template <typename T>
+std::vector<T> ReadTypedList(const StandardCodecSerializer& serializer,
+                             ByteStreamReader* stream) {
+  const size_t count = serializer.ReadLength(stream);
+  if (CannotHold(*stream, count, sizeof(T))) {
+    ReportInvalidRead();
+    return {};
+  }
+  std::vector<T> list(count);
+  // Aligned even when empty, as the writer pads even then.
+  stream->AlignRead(sizeof(T));
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+  return list;
+}
+
+// Strings and byte lists: a count, then that many bytes, never padded.
+template <typename Bytes>
+Bytes ReadByteSequence(const StandardCodecSerializer& serializer,
+                       ByteStreamReader* stream) {
+  const size_t count = serializer.ReadLength(stream);
+  if (CannotHold(*stream, count, 1)) {
+    ReportInvalidRead();
+    return {};
+  }
+  Bytes bytes(count, 0);
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(bytes.data()), count);
+  return bytes;
+}
+
+EncodableValue ReadList(const StandardCodecSerializer& serializer,
+                        ByteStreamReader* stream) {
+  NestingScope scope;
+  if (scope.TooDeep()) {
+    ReportInvalidRead();
+    return EncodableList();
+  }
+  const size_t count = serializer.ReadLength(stream);
+  EncodableList list;
+  for (size_t i = 0; i < count; ++i) {
+    // Every element takes at least its tag byte.
+    if (CannotHold(*stream, count - i, 1)) {
+      ReportInvalidRead();
+      return EncodableList();
+    }
+    list.push_back(serializer.ReadValue(stream));
+  }
+  return list;
+}
+
+EncodableValue ReadMap(const StandardCodecSerializer& serializer,
+                       ByteStreamReader* stream) {
+  NestingScope scope;
+  if (scope.TooDeep()) {
+    ReportInvalidRead();
+    return EncodableMap();
+  }
+  const size_t count = serializer.ReadLength(stream);
+  EncodableMap map;
+  for (size_t i = 0; i < count; ++i) {
+    // Every entry takes at least a tag byte for its key and its value.
+    if (CannotHold(*stream, count - i, 2)) {
+      ReportInvalidRead();
+      return EncodableMap();
+    }
+    EncodableValue key = serializer.ReadValue(stream);
+    EncodableValue value = serializer.ReadValue(stream);
+    // emplace keeps the first of two equivalent keys.
+    map.emplace(std::move(key), std::move(value));
+  }
+  return map;
+}
+
+// Writes the payload that follows a value's tag.
+class PayloadWriter {
+ public:
+  PayloadWriter(const StandardCodecSerializer& serializer,
+                ByteStreamWriter* stream)
+      : serializer_(serializer), stream_(stream) {}
+
+  void operator()(const std::monostate&) const {}
+  void operator()(bool) const {}
+  void operator()(int32_t number) const { WriteNumber(number, stream_); }
+  void operator()(int64_t number) const { WriteNumber(number, stream_); }
+  void operator()(double number) const {
+    stream_->AlignWrite(8);
+    WriteNumber(number, stream_);
+  }
+  void operator()(const std::string& text) const {
+    WriteBytesWithLength(reinterpret_cast<const uint8_t*>(text.data()),
+                         text.size());
+  }
+  void operator()(const std::vector<uint8_t>& bytes) const {
+    WriteBytesWithLength(bytes.data(), bytes.size());
+  }
+  template <typename T>
+  void operator()(const std::vector<T>& list) const {
+    WriteTypedList(serializer_, list, stream_);
+  }
+  void operator()(const EncodableList& list) const {
+    serializer_.WriteLength(list.size(), stream_);
+    for (const EncodableValue& element : list) {
+      serializer_.WriteValue(element, stream_);
+    }
+  }
+  void operator()(const EncodableMap& map) const {
+    serializer_.WriteLength(map.size(), stream_);
+    for (const auto& [key, value] : map) {
+      serializer_.WriteValue(key, stream_);
+      serializer_.WriteValue(value, stream_);
+    }
+  }
+  void operator()(const CustomValue&) const {
+    std::cerr
+        << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+           "Custom types require codec extensions."
+        << std::endl;
+  }
+
+ private:
+  void WriteBytesWithLength(const uint8_t* bytes, size_t size) const {
+    serializer_.WriteLength(size, stream_);
+    if (size > 0) {
+      stream_->WriteBytes(bytes, size);
+    }
+  }
+
+  const StandardCodecSerializer& serializer_;
+  ByteStreamWriter* stream_;
+};
+
+uint8_t TagFor(const EncodableValue& value) {
+  static constexpr uint8_t kTagByIndex[] = {
+      kNull,        kTrue,      kInt32,     kInt64,       kFloat64, kString,
+      kUInt8List,   kInt32List, kInt64List, kFloat64List, kList,    kMap,
+      kNull,  // CustomValue: the peer reads null.
+      kFloat32List,
+  };
+  static_assert(
+      sizeof(kTagByIndex) == std::variant_size_v<EncodableValue::Variant>,
+      "one tag per alternative");
+  if (const bool* flag = std::get_if<bool>(&value)) {
+    return *flag ? kTrue : kFalse;
+  }
+  return kTagByIndex[value.index()];
+}
+
+}  // namespace
+
+StandardCodecSerializer::StandardCodecSerializer() = default;
+
+StandardCodecSerializer::~StandardCodecSerializer() = default;
+
+const StandardCodecSerializer& StandardCodecSerializer::Instance() {
+  static const StandardCodecSerializer instance;
+  return instance;
+}
+
+void StandardCodecSerializer::WriteValue(const EncodableValue& value,
+                                         ByteStreamWriter* stream) const {
+  stream->WriteByte(TagFor(value));
+  std::visit(PayloadWriter(*this, stream),
+             static_cast<const EncodableValue::Variant&>(value));
+}
+
+EncodableValue StandardCodecSerializer::ReadValue(
+    ByteStreamReader* stream) const {
+  const uint8_t type = stream->ReadByte();
+  return ReadValueOfType(type, stream);
+}
+
+EncodableValue StandardCodecSerializer::ReadValueOfType(
+    uint8_t type, ByteStreamReader* stream) const {
+  switch (type) {
+    case kNull:
+      return EncodableValue();
+    case kTrue:
+      return EncodableValue(true);
+    case kFalse:
+      return EncodableValue(false);
+    case kInt32:
+      return EncodableValue(ReadNumber<int32_t>(stream));
+    case kInt64:
+      return EncodableValue(ReadNumber<int64_t>(stream));
+    case kFloat64:
+      stream->AlignRead(8);
+      return EncodableValue(ReadNumber<double>(stream));
+    case kLargeInt:
+    case kString:
+      return EncodableValue(ReadByteSequence<std::string>(*this, stream));
+    case kUInt8List:
+      return EncodableValue(
+          ReadByteSequence<std::vector<uint8_t>>(*this, stream));
+    case kInt32List:
+      return EncodableValue(ReadTypedList<int32_t>(*this, stream));
+    case kInt64List:
+      return EncodableValue(ReadTypedList<int64_t>(*this, stream));
+    case kFloat64List:
+      return EncodableValue(ReadTypedList<double>(*this, stream));
+    case kList:
+      return ReadList(*this, stream);
+    case kMap:
+      return ReadMap(*this, stream);
+    case kFloat32List:
+      return EncodableValue(ReadTypedList<float>(*this, stream));
+    default:
+      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
+                << static_cast<int>(type) << std::endl;
+      return EncodableValue();
+  }
+}
+
+void StandardCodecSerializer::WriteLength(size_t length,
+                                          ByteStreamWriter* stream) const {
+  if (length < kLengthTwoBytes) {
+    stream->WriteByte(static_cast<uint8_t>(length));
+  } else if (length <= 0xFFFF) {
+    stream->WriteByte(kLengthTwoBytes);
+    WriteNumber(static_cast<uint16_t>(length), stream);
+  } else {
+    // Wider counts keep their low 32 bits.
+    stream->WriteByte(kLengthFourBytes);
+    WriteNumber(static_cast<uint32_t>(length), stream);
+  }
+}
+
+size_t StandardCodecSerializer::ReadLength(ByteStreamReader* stream) const {
+  const uint8_t first = stream->ReadByte();
+  if (first < kLengthTwoBytes) {
+    return first;
+  }
+  if (first == kLengthTwoBytes) {
+    return ReadNumber<uint16_t>(stream);
+  }
+  return ReadNumber<uint32_t>(stream);
+}
+
+}  // namespace flutter
