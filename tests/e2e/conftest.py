@@ -1,0 +1,343 @@
+"""Fixtures for the end-to-end tests: the Windows bundle, a Wine session, a
+launcher for bundle programs with a Dart side attached, and small helpers
+for the registry, screenshots and X windows.
+
+Fixtures:
+    build_dir   Path of the Windows build tree (ORVALIN_BUILD_DIR, default
+                <repo>/build/windows).
+    bundle_dir  <build_dir>/bundle; the test is skipped when it is not built.
+    wine        the session's WineSession (prefix, display, helpers).
+    launch      launch(program, *args, env=None, dart=True, cwd=None)
+                -> HostProcess; everything launched is killed at teardown.
+
+Run by hand, e.g.:
+    ORVALIN_BUILD_DIR=$PWD/build/windows /usr/bin/python3 -m pytest tests/e2e
+The session starts Xvfb when DISPLAY is unset, creates the prefix when it
+is missing, and keeps a wineserver for the run (stopped at the end when the
+session started it).
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from dartside.connection import DartSide  # noqa: E402
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+# ------------------------------------------------------------------ build
+
+@pytest.fixture(scope="session")
+def build_dir():
+    return Path(os.environ.get("ORVALIN_BUILD_DIR", REPO / "build" / "windows"))
+
+
+@pytest.fixture(scope="session")
+def bundle_dir(build_dir):
+    bundle = build_dir / "bundle"
+    if not (bundle / "flutter_windows.dll").is_file():
+        pytest.skip(f"the Windows bundle is not built: no "
+                    f"{bundle / 'flutter_windows.dll'} (cmake --preset windows "
+                    f"&& cmake --build --preset windows)")
+    return bundle
+
+
+# ------------------------------------------------------------------- Wine
+
+class WineSession:
+    """A Wine prefix, an X display and a persistent wineserver.
+
+    `env` holds the variables every Wine process of the session gets:
+    WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES, DISPLAY, ALSA_CONFIG_PATH."""
+
+    def __init__(self, build_dir):
+        self.build_dir = Path(build_dir)
+        self._xvfb = None
+        self._own_server = False
+        env = dict(os.environ)
+        env.setdefault("WINEPREFIX", str(self.build_dir / "wineprefix"))
+        env["WINEDEBUG"] = env.get("WINEDEBUG") or "-all"
+        env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        env.pop("ORVALIN_STANDIN_DART_SIDE", None)
+        if not env.get("ALSA_CONFIG_PATH"):
+            alsa = self.build_dir / "alsa.conf"
+            alsa.parent.mkdir(parents=True, exist_ok=True)
+            alsa.write_text("</usr/share/alsa/alsa.conf>\n"
+                            "pcm.!default { type null }\n"
+                            "ctl.!default { type hw card 0 }\n")
+            env["ALSA_CONFIG_PATH"] = str(alsa)
+        self.env = env
+        self.prefix = Path(env["WINEPREFIX"])
+        self._own_server = "WINEPREFIX" not in os.environ
+        try:
+            if not env.get("DISPLAY"):
+                env["DISPLAY"] = self._start_xvfb()
+            self._ensure_prefix()
+            # Keeps one wineserver alive for the session (an existing one
+            # for this prefix stays in charge; the new one then just exits).
+            subprocess.run(["wineserver", "-p"], env=env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except BaseException:
+            self.stop()
+            raise
+
+    @property
+    def display(self):
+        return self.env["DISPLAY"]
+
+    def _start_xvfb(self):
+        read_fd, write_fd = os.pipe()
+        self._xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+             "1920x1200x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + 20
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip().isdigit():
+            raise RuntimeError("Xvfb did not report its display number")
+        return ":" + number.strip().decode()
+
+    def _ensure_prefix(self):
+        if (self.prefix / "system.reg").is_file():
+            return
+        self.prefix.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["wineboot", "-i"], env=self.env, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=300)
+
+    def stop(self):
+        if self._own_server:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self._xvfb is not None:
+            self._xvfb.terminate()
+            try:
+                self._xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self._xvfb.kill()
+                self._xvfb.wait()
+            self._xvfb = None
+
+    # ---------------------------------------------------------- commands
+
+    def run(self, args, timeout=60, check=True, env=None):
+        """Runs a Wine command (e.g. ["reg", "query", key]) to completion;
+        returns the CompletedProcess with text stdout/stderr."""
+        full_env = dict(self.env)
+        full_env.update(env or {})
+        result = subprocess.run(["wine", *args], env=full_env, timeout=timeout,
+                                capture_output=True, text=True,
+                                errors="replace")
+        if check and result.returncode != 0:
+            raise AssertionError(f"wine {' '.join(args)} exited with "
+                                 f"{result.returncode}: {result.stderr.strip()}")
+        return result
+
+    @staticmethod
+    def windows_path(path):
+        """The Windows form of a Unix path under Wine's Z: drive."""
+        return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+    # ---------------------------------------------------------- registry
+
+    def reg_query(self, key, name=None):
+        """(type, data) of value `name` under `key` (name None: the
+        default value), or None when the key or value is missing. Data is
+        the text `reg query` prints."""
+        args = ["reg", "query", key] + (["/v", name] if name is not None
+                                        else ["/ve"])
+        result = self.run(args, check=False)
+        if result.returncode != 0:
+            return None
+        for line in result.stdout.splitlines():
+            match = re.match(r"^\s{4}(.*?)\s{4}(REG_\w+)(?:\s{4}(.*))?$", line)
+            if match:
+                shown = match.group(1)
+                if name is None or shown.lower() == name.lower():
+                    return match.group(2), (match.group(3) or "")
+        return None
+
+    def reg_key_exists(self, key):
+        return self.run(["reg", "query", key], check=False).returncode == 0
+
+    def reg_add(self, key, name=None, data=None, type="REG_SZ"):
+        """Sets value `name` (None: the default value) under `key`, creating
+        the key; with data None only the key is made."""
+        args = ["reg", "add", key, "/f"]
+        if data is not None:
+            args += (["/v", name] if name is not None else ["/ve"])
+            args += ["/t", type, "/d", str(data)]
+        self.run(args)
+
+    def reg_delete(self, key, name=None):
+        """Deletes a value, or the whole key when name is None. Missing
+        keys are fine."""
+        args = ["reg", "delete", key, "/f"] + (["/v", name] if name else [])
+        self.run(args, check=False)
+
+    def reg_copy(self, source, destination):
+        self.run(["reg", "copy", source, destination, "/s", "/f"])
+
+    # -------------------------------------------------------------- X
+
+    def screenshot(self, path):
+        """Saves the whole X display as an image file (PNG by extension)."""
+        subprocess.run(["import", "-window", "root", str(path)], env=self.env,
+                       timeout=30, check=True)
+        return Path(path)
+
+    def find_windows(self, name, visible_only=False):
+        """X window ids whose name matches the regular expression `name`."""
+        args = ["xdotool", "search"] + (["--onlyvisible"] if visible_only
+                                        else []) + ["--name", name]
+        result = subprocess.run(args, env=self.env, capture_output=True,
+                                text=True, timeout=30)
+        return [int(w) for w in result.stdout.split()]
+
+    def wait_window(self, name, visible_only=True, timeout=20):
+        """Waits until a window whose name matches `name` exists; returns
+        its ids."""
+        deadline = time.monotonic() + timeout
+        while True:
+            found = self.find_windows(name, visible_only)
+            if found:
+                return found
+            if time.monotonic() > deadline:
+                raise AssertionError(f"no {'visible ' if visible_only else ''}"
+                                     f"window named {name!r} within {timeout}s")
+            time.sleep(0.2)
+
+    def window_geometry(self, window):
+        """(x, y, width, height) of an X window."""
+        result = subprocess.run(["xdotool", "getwindowgeometry", "--shell",
+                                 str(window)], env=self.env,
+                                capture_output=True, text=True, timeout=30,
+                                check=True)
+        values = dict(line.split("=", 1) for line in result.stdout.split())
+        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+
+    def xdotool(self, *args):
+        """Runs xdotool with the session's display; returns its stdout."""
+        return subprocess.run(["xdotool", *map(str, args)], env=self.env,
+                              capture_output=True, text=True, timeout=30,
+                              check=True).stdout
+
+
+@pytest.fixture(scope="session")
+def wine(build_dir, bundle_dir):
+    if shutil.which("wine") is None:
+        pytest.skip("wine is not installed")
+    session = WineSession(build_dir)
+    yield session
+    session.stop()
+
+
+# ---------------------------------------------------------------- programs
+
+class HostProcess:
+    """A bundle program running under Wine. Its standard output and error
+    go to files (`stdout_path`, `stderr_path`); `dart` is the DartSide its
+    engine connects to (None when launched with dart=False)."""
+
+    def __init__(self, popen, path, dart, stdout_path, stderr_path):
+        self.popen = popen
+        self.path = path
+        self.dart = dart
+        self.stdout_path = stdout_path
+        self.stderr_path = stderr_path
+
+    @property
+    def pid(self):
+        return self.popen.pid
+
+    @property
+    def running(self):
+        return self.popen.poll() is None
+
+    def stdout(self):
+        return self.stdout_path.read_text(errors="replace")
+
+    def stderr(self):
+        return self.stderr_path.read_text(errors="replace")
+
+    def wait(self, timeout=30):
+        """Waits for the program to end; returns its exit code."""
+        try:
+            return self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(
+                f"{self.path.name} still running after {timeout}s; "
+                f"standard error ends with: {self.stderr()[-2000:]!r}") from None
+
+    def kill(self):
+        """Ends the program if it still runs (TERM, then KILL) and waits."""
+        if self.popen.poll() is None:
+            self.popen.send_signal(signal.SIGTERM)
+            try:
+                self.popen.wait(5)
+            except subprocess.TimeoutExpired:
+                self.popen.kill()
+                self.popen.wait(10)
+        if self.dart is not None:
+            self.dart.close()
+
+    def __repr__(self):
+        return f"HostProcess({self.path.name}, pid={self.pid})"
+
+
+@pytest.fixture
+def launch(bundle_dir, wine, tmp_path):
+    """launch(program, *args, env=None, dart=True, cwd=None) starts
+    <bundle>/<program> under Wine. With dart=True a fresh DartSide listens
+    and the engine is told to connect to it. Extra `env` entries are added
+    to the session's environment. Every process started is killed (and its
+    Dart side closed) when the test ends."""
+    started = []
+
+    def start(program, *args, env=None, dart=True, cwd=None):
+        path = Path(bundle_dir) / program
+        if not path.is_file():
+            pytest.skip(f"{path} is not built")
+        full_env = dict(wine.env)
+        side = DartSide() if dart else None
+        if side is not None:
+            full_env.update(side.env)
+        full_env.update(env or {})
+        n = len(started)
+        stdout_path = tmp_path / f"{path.stem}-{n}.stdout"
+        stderr_path = tmp_path / f"{path.stem}-{n}.stderr"
+        with open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
+            try:
+                popen = subprocess.Popen(
+                    ["wine", str(path), *map(str, args)], env=full_env,
+                    cwd=str(cwd or bundle_dir), stdin=subprocess.DEVNULL,
+                    stdout=out, stderr=err)
+            except BaseException:
+                if side is not None:
+                    side.close()
+                raise
+        process = HostProcess(popen, path, side, stdout_path, stderr_path)
+        started.append(process)
+        return process
+
+    yield start
+    for process in reversed(started):
+        process.kill()
