@@ -23,6 +23,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -69,6 +70,10 @@ class WineSession:
         env["WINEDEBUG"] = env.get("WINEDEBUG") or "-all"
         env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
         env.pop("ORVALIN_STANDIN_DART_SIDE", None)
+        # Wine converts command-line arguments with the Unix locale's
+        # character set: UTF-8 keeps non-ASCII arguments intact.
+        if not (env.get("LC_ALL") or env.get("LC_CTYPE") or env.get("LANG")):
+            env["LANG"] = "C.UTF-8"
         if not env.get("ALSA_CONFIG_PATH"):
             alsa = self.build_dir / "alsa.conf"
             alsa.parent.mkdir(parents=True, exist_ok=True)
@@ -158,21 +163,33 @@ class WineSession:
 
     # ---------------------------------------------------------- registry
 
+    def reg_export(self, key):
+        """The key and its subkeys as {key path: {value name: value}}, or
+        None when the key is missing. Read through `reg export`, whose
+        UTF-16 file keeps every character (`reg query` output does not).
+        The default value's name is "". Values: REG_SZ and REG_EXPAND_SZ
+        as str, REG_DWORD and REG_QWORD as int, REG_MULTI_SZ as a list of
+        str, anything else as bytes."""
+        with tempfile.TemporaryDirectory() as folder:
+            target = Path(folder) / "export.reg"
+            result = self.run(["reg", "export", key, self.windows_path(target),
+                               "/y"], check=False)
+            if result.returncode != 0 or not target.is_file():
+                return None
+            return parse_reg_export(target.read_bytes().decode("utf-16"))
+
     def reg_query(self, key, name=None):
-        """(type, data) of value `name` under `key` (name None: the
-        default value), or None when the key or value is missing. Data is
-        the text `reg query` prints."""
-        args = ["reg", "query", key] + (["/v", name] if name is not None
-                                        else ["/ve"])
-        result = self.run(args, check=False)
-        if result.returncode != 0:
+        """The value `name` under `key` (None: the default value) as
+        reg_export gives it, or None when the key or value is missing."""
+        exported = self.reg_export(key)
+        if exported is None:
             return None
-        for line in result.stdout.splitlines():
-            match = re.match(r"^\s{4}(.*?)\s{4}(REG_\w+)(?:\s{4}(.*))?$", line)
-            if match:
-                shown = match.group(1)
-                if name is None or shown.lower() == name.lower():
-                    return match.group(2), (match.group(3) or "")
+        values = next((v for k, v in exported.items()
+                       if k.lower() == _long_hive(key).lower()), {})
+        wanted = "" if name is None else name.lower()
+        for value_name, value in values.items():
+            if value_name.lower() == wanted:
+                return value
         return None
 
     def reg_key_exists(self, key):
@@ -239,6 +256,72 @@ class WineSession:
         return subprocess.run(["xdotool", *map(str, args)], env=self.env,
                               capture_output=True, text=True, timeout=30,
                               check=True).stdout
+
+
+_HIVES = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE",
+          "HKCR": "HKEY_CLASSES_ROOT", "HKU": "HKEY_USERS",
+          "HKCC": "HKEY_CURRENT_CONFIG"}
+
+
+def _long_hive(key):
+    hive, _, rest = key.partition("\\")
+    hive = _HIVES.get(hive.upper(), hive)
+    return hive + ("\\" + rest if rest else "")
+
+
+def _reg_string(text, i):
+    """Reads a quoted .reg string starting at text[i] == '"'; returns
+    (string, index after the closing quote)."""
+    out = []
+    i += 1
+    while text[i] != '"':
+        if text[i] == "\\":
+            i += 1
+        out.append(text[i])
+        i += 1
+    return "".join(out), i + 1
+
+
+def _reg_data(data):
+    if data.startswith('"'):
+        return _reg_string(data, 0)[0]
+    if data.startswith("dword:"):
+        return int(data[6:], 16)
+    kind, _, hex_bytes = data.partition(":")
+    raw = bytes(int(b, 16) for b in hex_bytes.replace("\\", "").split(",")
+                if b.strip())
+    if kind == "hex(2)":
+        return raw.decode("utf-16-le").rstrip("\0")
+    if kind == "hex(7)":
+        return [s for s in raw.decode("utf-16-le").split("\0") if s]
+    if kind == "hex(b)":
+        return int.from_bytes(raw, "little")
+    return raw
+
+
+def parse_reg_export(text):
+    """Parses the text of a `reg export` file (see WineSession.reg_export)."""
+    lines = []
+    for line in text.splitlines():
+        # Only hex data wraps: its lines end with a backslash; string
+        # values end with a quote, key lines with a bracket.
+        if lines and lines[-1].endswith("\\"):
+            lines[-1] = lines[-1][:-1] + line.strip()
+        else:
+            lines.append(line)
+    keys = {}
+    current = None
+    for line in lines:
+        if line.startswith("[") and line.endswith("]"):
+            current = keys.setdefault(line[1:-1], {})
+        elif current is not None and (line.startswith('"') or line.startswith("@=")):
+            if line.startswith("@="):
+                name, rest = "", line[2:]
+            else:
+                name, end = _reg_string(line, 0)
+                rest = line[end + 1:]
+            current[name] = _reg_data(rest)
+    return keys
 
 
 @pytest.fixture(scope="session")

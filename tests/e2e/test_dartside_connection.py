@@ -205,3 +205,13 @@ def test_protocol_breaks_fail_the_next_wait(pair, bad):
     engine.close()
     with pytest.raises(AssertionError, match="broke the protocol"):
         dart.wait_event("never", timeout=5)
+
+
+def test_engine_shutdown_ends_our_half_of_the_stream(pair):
+    dart, engine = pair
+    engine.send(frame(0x83, "engine_shutdown", "{}"))
+    engine.sock.settimeout(5)
+    assert engine.sock.recv(1) == b""  # end of stream, not a timeout
+    assert not dart.closed
+    engine.close()
+    dart.wait_closed(5)

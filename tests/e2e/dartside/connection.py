@@ -260,6 +260,16 @@ class DartSide:
             with self._cond:
                 self._events.append(Event(name, data, raw, len(self._events)))
                 self._cond.notify_all()
+                sock = self._sock
+            if name == "engine_shutdown":
+                # Nothing can follow: end our half so that the engine's
+                # reader sees the end of the stream (under Wine a blocked
+                # recv does not return when the engine only shuts down its
+                # own socket), then read on until the engine closes.
+                try:
+                    sock.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
         else:
             raise ProtocolError(f"unknown frame kind 0x{kind:02x}")
 
