@@ -9,6 +9,7 @@ Fixtures:
     wine        the session's WineSession (prefix, display, helpers).
     launch      launch(program, *args, env=None, dart=True, cwd=None)
                 -> HostProcess; everything launched is killed at teardown.
+    module_launch   the same for processes shared by one test module.
 
 Run by hand, e.g.:
     ORVALIN_BUILD_DIR=$PWD/build/windows /usr/bin/python3 -m pytest tests/e2e
@@ -18,7 +19,6 @@ session started it).
 """
 
 import os
-import re
 import shutil
 import signal
 import subprocess
@@ -386,41 +386,66 @@ class HostProcess:
         return f"HostProcess({self.path.name}, pid={self.pid})"
 
 
-@pytest.fixture
-def launch(bundle_dir, wine, tmp_path):
-    """launch(program, *args, env=None, dart=True, cwd=None) starts
-    <bundle>/<program> under Wine. With dart=True a fresh DartSide listens
-    and the engine is told to connect to it. Extra `env` entries are added
-    to the session's environment. Every process started is killed (and its
-    Dart side closed) when the test ends."""
-    started = []
+class Launcher:
+    """Starts bundle programs under Wine and remembers them, so that
+    `stop_all` can end every one (the fixtures call it at teardown)."""
 
-    def start(program, *args, env=None, dart=True, cwd=None):
-        path = Path(bundle_dir) / program
+    def __init__(self, bundle_dir, wine, log_dir):
+        self.bundle_dir = Path(bundle_dir)
+        self.wine = wine
+        self.log_dir = Path(log_dir)
+        self.started = []
+
+    def __call__(self, program, *args, env=None, dart=True, cwd=None):
+        """Starts <bundle>/<program> with `args`. With dart=True a fresh
+        DartSide listens and the engine is told to connect to it. `env`
+        entries are added to the session's environment. The working folder
+        is the bundle unless `cwd` says otherwise. Skips the test when the
+        program is not built."""
+        path = self.bundle_dir / program
         if not path.is_file():
             pytest.skip(f"{path} is not built")
-        full_env = dict(wine.env)
+        full_env = dict(self.wine.env)
         side = DartSide() if dart else None
         if side is not None:
             full_env.update(side.env)
         full_env.update(env or {})
-        n = len(started)
-        stdout_path = tmp_path / f"{path.stem}-{n}.stdout"
-        stderr_path = tmp_path / f"{path.stem}-{n}.stderr"
+        n = len(self.started)
+        stdout_path = self.log_dir / f"{path.stem}-{n}.stdout"
+        stderr_path = self.log_dir / f"{path.stem}-{n}.stderr"
         with open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
             try:
                 popen = subprocess.Popen(
                     ["wine", str(path), *map(str, args)], env=full_env,
-                    cwd=str(cwd or bundle_dir), stdin=subprocess.DEVNULL,
+                    cwd=str(cwd or self.bundle_dir), stdin=subprocess.DEVNULL,
                     stdout=out, stderr=err)
             except BaseException:
                 if side is not None:
                     side.close()
                 raise
         process = HostProcess(popen, path, side, stdout_path, stderr_path)
-        started.append(process)
+        self.started.append(process)
         return process
 
-    yield start
-    for process in reversed(started):
-        process.kill()
+    def stop_all(self):
+        for process in reversed(self.started):
+            process.kill()
+
+
+@pytest.fixture
+def launch(bundle_dir, wine, tmp_path):
+    """launch(program, *args, env=None, dart=True, cwd=None) -> HostProcess.
+    Everything started is killed (and its Dart side closed) when the test
+    ends."""
+    launcher = Launcher(bundle_dir, wine, tmp_path)
+    yield launcher
+    launcher.stop_all()
+
+
+@pytest.fixture(scope="module")
+def module_launch(bundle_dir, wine, tmp_path_factory):
+    """Like `launch`, for a process shared by the tests of one module; it
+    is killed when the module's tests are done."""
+    launcher = Launcher(bundle_dir, wine, tmp_path_factory.mktemp("programs"))
+    yield launcher
+    launcher.stop_all()

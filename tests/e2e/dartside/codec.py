@@ -27,7 +27,6 @@ malformed message the host sends.
 """
 
 import functools
-import math
 import struct
 
 __all__ = [
