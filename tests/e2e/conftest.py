@@ -40,7 +40,8 @@ REPO = Path(__file__).resolve().parents[2]
 
 @pytest.fixture(scope="session")
 def build_dir():
-    return Path(os.environ.get("ORVALIN_BUILD_DIR", REPO / "build" / "windows"))
+    default = REPO / "build" / "windows"
+    return Path(os.environ.get("ORVALIN_BUILD_DIR", default)).resolve()
 
 
 @pytest.fixture(scope="session")
@@ -160,6 +161,21 @@ class WineSession:
     def windows_path(path):
         """The Windows form of a Unix path under Wine's Z: drive."""
         return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+    def unix_path(self, windows_path):
+        """The Unix path of a C: or Z: path of the prefix (case as given)."""
+        drive, _, rest = windows_path.replace("\\", "/").partition(":")
+        root = {"c": self.prefix / "drive_c", "z": Path("/")}[drive.lower()]
+        return root / rest.lstrip("/")
+
+    @property
+    def user_name(self):
+        """The Windows user of the prefix (its folder under C:\\users)."""
+        users = [p.name for p in (self.prefix / "drive_c" / "users").iterdir()
+                 if p.is_dir() and p.name.lower() != "public"]
+        if len(users) != 1:
+            raise AssertionError(f"cannot tell the prefix's user among {users}")
+        return users[0]
 
     # ---------------------------------------------------------- registry
 
