@@ -1,0 +1,142 @@
+#include "runner/return_url.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runner/app_constants.h"
+
+namespace {
+
+TEST(IsReturnUrl, AcceptsEachPrefixWithTheAllowedEndings) {
+  for (const wchar_t* prefix : kReturnUrlPrefixes) {
+    const std::wstring base = prefix;
+    for (const wchar_t* ending :
+         {L"", L"?code=1", L"#x", L"/", L"/?code=1", L"/#frag", L"?", L"#"}) {
+      const std::wstring url = base + ending;
+      EXPECT_TRUE(IsReturnUrl(url.c_str())) << url;
+    }
+  }
+}
+
+TEST(IsReturnUrl, FoldsAsciiLettersOnly) {
+  EXPECT_TRUE(IsReturnUrl(L"ORVALINAI://LOGIN-CALLBACK#x"));
+  EXPECT_TRUE(IsReturnUrl(L"OrvalinAI://Payment-Return?id=7"));
+  EXPECT_TRUE(IsReturnUrl(L"orvalinai://CHECKOUT-return"));
+  // Fullwidth 'O' (U+FF2F) is not folded to 'o'.
+  EXPECT_FALSE(IsReturnUrl(L"\xFF2Frvalinai://login-callback"));
+}
+
+TEST(IsReturnUrl, RejectsWhatMayNotFollowThePrefix) {
+  for (const wchar_t* text : {
+           L"orvalinai://login-callbacks",
+           L"orvalinai://login-callback/next",
+           L"orvalinai://login-callback//",
+           L"orvalinai://login-callback/x?code=1",
+           L"orvalinai://login-callback&code=1",
+           L"orvalinai://payment-return.",
+           L"orvalinai://checkout-return-x",
+       }) {
+    EXPECT_FALSE(IsReturnUrl(text)) << text;
+  }
+}
+
+TEST(IsReturnUrl, RejectsShortForeignAndMissingText) {
+  EXPECT_FALSE(IsReturnUrl(nullptr));
+  EXPECT_FALSE(IsReturnUrl(L""));
+  EXPECT_FALSE(IsReturnUrl(L"orvalinai://log"));
+  EXPECT_FALSE(IsReturnUrl(L"orvalinai://login-callbac"));
+  EXPECT_FALSE(IsReturnUrl(L"orvalinai://"));
+  EXPECT_FALSE(IsReturnUrl(L"https://orvalin-dev.supabase.co/auth/v1/"));
+  EXPECT_FALSE(IsReturnUrl(L" orvalinai://login-callback"));
+  EXPECT_FALSE(IsReturnUrl(L"orvalinai:/login-callback"));
+  EXPECT_FALSE(IsReturnUrl(L"orvalinai://signup-callback"));
+}
+
+// A WM_COPYDATA record over its own copy of the payload bytes.
+struct Record {
+  explicit Record(const std::wstring& text, bool with_terminator = true) {
+    const size_t units = text.size() + (with_terminator ? 1 : 0);
+    bytes.resize(units * sizeof(wchar_t));
+    std::memcpy(bytes.data(), text.c_str(), bytes.size());
+    data.dwData = kReturnUrlCopyDataId;
+    data.cbData = static_cast<DWORD>(bytes.size());
+    data.lpData = bytes.data();
+  }
+  std::vector<char> bytes;
+  COPYDATASTRUCT data = {};
+};
+
+const std::wstring kLogin = L"orvalinai://login-callback?code=abc";
+
+TEST(ReadForwardedReturnUrl, ReturnsAWellFormedReturnUrl) {
+  Record record(kLogin);
+  EXPECT_EQ(ReadForwardedReturnUrl(&record.data), kLogin);
+
+  const std::wstring payment =
+      L"orvalinai://payment-return?order=42&status=paid#done";
+  Record payment_record(payment);
+  EXPECT_EQ(ReadForwardedReturnUrl(&payment_record.data), payment);
+}
+
+TEST(ReadForwardedReturnUrl, RejectsForeignOrMalformedRecords) {
+  EXPECT_EQ(ReadForwardedReturnUrl(nullptr), std::nullopt);
+
+  Record other_id(kLogin);
+  other_id.data.dwData = 0x8002;
+  EXPECT_EQ(ReadForwardedReturnUrl(&other_id.data), std::nullopt);
+
+  // The id is compared over the whole pointer width.
+  Record high_bits(kLogin);
+  high_bits.data.dwData = (ULONG_PTR{1} << 32) | kReturnUrlCopyDataId;
+  EXPECT_EQ(ReadForwardedReturnUrl(&high_bits.data), std::nullopt);
+
+  Record no_data(kLogin);
+  no_data.data.lpData = nullptr;
+  EXPECT_EQ(ReadForwardedReturnUrl(&no_data.data), std::nullopt);
+
+  for (DWORD size : {0u, 1u, 3u, 17u}) {
+    Record bad_size(kLogin);
+    bad_size.data.cbData = size;
+    EXPECT_EQ(ReadForwardedReturnUrl(&bad_size.data), std::nullopt) << size;
+  }
+
+  Record unterminated(kLogin, /*with_terminator=*/false);
+  EXPECT_EQ(ReadForwardedReturnUrl(&unterminated.data), std::nullopt);
+
+  Record web(L"https://example.com/orvalinai://login-callback");
+  EXPECT_EQ(ReadForwardedReturnUrl(&web.data), std::nullopt);
+}
+
+TEST(ReadForwardedReturnUrl, AcceptsUpToSixteenKilobytes) {
+  const std::wstring prefix = L"orvalinai://login-callback?code=";
+  // 8191 units plus the terminator: 16384 bytes.
+  const std::wstring longest = prefix + std::wstring(8191 - prefix.size(), 'a');
+  Record fits(longest);
+  ASSERT_EQ(fits.data.cbData, 16384u);
+  EXPECT_EQ(ReadForwardedReturnUrl(&fits.data), longest);
+
+  Record too_long(longest + L"a");
+  ASSERT_EQ(too_long.data.cbData, 16386u);
+  EXPECT_EQ(ReadForwardedReturnUrl(&too_long.data), std::nullopt);
+}
+
+TEST(ReadForwardedReturnUrl, StopsAtAnEarlyZero) {
+  Record record(kLogin + std::wstring(1, L'\0') + L"tail");
+  EXPECT_EQ(ReadForwardedReturnUrl(&record.data), kLogin);
+
+  Record only_zero(L"");
+  EXPECT_EQ(ReadForwardedReturnUrl(&only_zero.data), std::nullopt);
+}
+
+TEST(ReadForwardedReturnUrl, ReadsAPayloadThatIsNotAligned) {
+  Record aligned(kLogin);
+  std::vector<char> shifted(aligned.bytes.size() + 1);
+  std::memcpy(shifted.data() + 1, aligned.bytes.data(), aligned.bytes.size());
+  aligned.data.lpData = shifted.data() + 1;
+  EXPECT_EQ(ReadForwardedReturnUrl(&aligned.data), kLogin);
+}
+
+}  // namespace
