@@ -1,0 +1,42 @@
+// The application's window: hosts the engine's view, registers the plugins
+// and service channels, and relays return URLs forwarded by later instances.
+#ifndef RUNNER_FLUTTER_WINDOW_H_
+#define RUNNER_FLUTTER_WINDOW_H_
+
+#include <windows.h>
+
+#include <memory>
+
+#include "runner/engine_project.h"
+#include "runner/flutter_engine.h"
+#include "runner/flutter_view_controller.h"
+#include "runner/win32_window.h"
+
+// Plugin registrar names, in registration order.
+inline constexpr char kUrlLauncherRegistrarName[] = "UrlLauncherWindows";
+inline constexpr char kVideoPlayerRegistrarName[] = "VideoPlayerWinPluginCApi";
+
+class FlutterWindow : public Win32Window {
+ public:
+  explicit FlutterWindow(const flutter::EngineProject& project);
+  ~FlutterWindow() override;
+
+ protected:
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam,
+                        LPARAM lparam) noexcept override;
+  bool OnWindowCreated() override;
+  void OnWindowDestroyed() override;
+
+ private:
+  flutter::EngineProject project_;
+  std::unique_ptr<flutter::FlutterViewController> view_controller_;
+};
+
+// Registers the two plugin libraries with |registry|, in their fixed order.
+void RegisterPluginLibraries(flutter::PluginRegistry* registry);
+
+// Hands a forwarded return URL to the relay; malformed records and other
+// URLs are dropped without a word.
+void RelayForwardedUrl(const COPYDATASTRUCT* record);
+
+#endif  // RUNNER_FLUTTER_WINDOW_H_

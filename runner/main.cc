@@ -1,0 +1,102 @@
+// Entry point: one instance per logon; a later instance hands its return URL
+// to the running one and leaves.
+#include <objbase.h>
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "runner/app_constants.h"
+#include "runner/command_line.h"
+#include "runner/debug_console.h"
+#include "runner/engine_project.h"
+#include "runner/flutter_window.h"
+#include "runner/single_instance.h"
+#include "runner/url_scheme.h"
+#include "services/auth_callback_relay.h"
+
+namespace {
+
+// Keeps the main thread in a single-threaded COM apartment.
+class ComApartment {
+ public:
+  ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+  ~ComApartment() {
+    if (active_) {
+      CoUninitialize();
+    }
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+  // The process is about to end with an error; the apartment goes with it.
+  void Abandon() { active_ = false; }
+
+ private:
+  bool active_ = true;
+};
+
+void HardenDllSearch() {
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                           LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetSearchPathMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE |
+                    BASE_SEARCH_PATH_PERMANENT);
+}
+
+std::optional<std::wstring> StartUrlFromCommandLine() {
+  ArgumentList arguments(GetCommandLineW());
+  return FindStartUrl(arguments);
+}
+
+void RunMessageLoop() {
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+int RunFirstInstance(UniqueHandle mutex,
+                     const std::optional<std::wstring>& start_url) {
+  RegisterUrlScheme();
+  // No channel exists yet, so the relay keeps the URL as pending.
+  if (start_url) {
+    orvalin::AuthCallbackRelay::Instance().Deliver(*start_url);
+  }
+  auto com = std::make_unique<ComApartment>();
+
+  flutter::EngineProject project(L"data");
+  project.set_dart_entrypoint_arguments(CommandLineArgumentsUtf8());
+  auto window = std::make_unique<FlutterWindow>(project);
+  if (!window->Create(kWindowTitle, Win32Window::Point(10, 10),
+                      Win32Window::Size(1280, 720))) {
+    com->Abandon();
+    mutex.reset();
+    window.reset();
+    return 1;
+  }
+  window->SetQuitWhenClosed(true);
+  RunMessageLoop();
+
+  // The mutex goes before the window object, so an instance started during
+  // teardown becomes a first instance.
+  com.reset();
+  mutex.reset();
+  window.reset();
+  return 0;
+}
+
+}  // namespace
+
+int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  HardenDllSearch();
+  AttachOrOpenConsole();
+  const std::optional<std::wstring> start_url = StartUrlFromCommandLine();
+  InstanceClaim claim = ClaimSingleInstance();
+  if (claim.another_instance_running) {
+    HandOffToRunningInstance(start_url);
+    return 0;
+  }
+  return RunFirstInstance(std::move(claim.mutex), start_url);
+}

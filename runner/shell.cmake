@@ -1,0 +1,45 @@
+# The application shell: entry point, single-instance hand-off, URL scheme,
+# windows and resources, built into orvalin_ai.exe in the bundle.
+
+# Logic without the engine: return URLs, command line, URL scheme and the
+# hand-off between instances.
+add_library(shell_core STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/command_line.cc
+  ${CMAKE_CURRENT_LIST_DIR}/return_url.cc
+  ${CMAKE_CURRENT_LIST_DIR}/single_instance.cc
+  ${CMAKE_CURRENT_LIST_DIR}/url_scheme.cc)
+target_include_directories(shell_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(shell_core PUBLIC advapi32 shell32 user32)
+
+# The windows and the debug console: these call into the engine's DLL.
+add_library(shell STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/debug_console.cc
+  ${CMAKE_CURRENT_LIST_DIR}/flutter_window.cc
+  ${CMAKE_CURRENT_LIST_DIR}/win32_window.cc)
+target_link_libraries(shell PUBLIC
+  shell_core engine_wrappers services client
+  flutter_windows_import url_launcher_windows_plugin_import
+  video_player_win_plugin_import dwmapi ole32)
+
+# The icon is drawn at build time from the script beside the resources.
+set(ORVALIN_ICON ${CMAKE_CURRENT_BINARY_DIR}/resources/app_icon.ico)
+add_custom_command(
+  OUTPUT ${ORVALIN_ICON}
+  COMMAND ${CMAKE_COMMAND} -E make_directory
+          ${CMAKE_CURRENT_BINARY_DIR}/resources
+  COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/resources/draw_icon.sh ${ORVALIN_ICON}
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/resources/draw_icon.sh
+  VERBATIM)
+set(ORVALIN_RC ${CMAKE_CURRENT_LIST_DIR}/resources/runner.rc)
+set_source_files_properties(${ORVALIN_RC} PROPERTIES
+  OBJECT_DEPENDS
+    "${ORVALIN_ICON};${CMAKE_CURRENT_LIST_DIR}/resources/app.manifest")
+
+add_executable(orvalin_ai WIN32 ${CMAKE_CURRENT_LIST_DIR}/main.cc
+                                ${ORVALIN_RC} ${ORVALIN_ICON})
+target_include_directories(orvalin_ai PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/resources ${CMAKE_CURRENT_BINARY_DIR}/resources)
+target_link_options(orvalin_ai PRIVATE -municode -mwindows)
+target_link_libraries(orvalin_ai PRIVATE shell)
+
+include(${CMAKE_CURRENT_LIST_DIR}/tests/tests.cmake)

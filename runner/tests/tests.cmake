@@ -1,0 +1,21 @@
+# Unit tests of the shell; they run under Wine from the bundle folder.
+set(_shell_tests ${CMAKE_CURRENT_LIST_DIR})
+
+# Needs no engine: runs with nothing else in the bundle.
+add_executable(shell_core_test
+  ${_shell_tests}/command_line_test.cc
+  ${_shell_tests}/return_url_test.cc
+  ${_shell_tests}/single_instance_test.cc
+  ${_shell_tests}/url_scheme_test.cc)
+target_link_libraries(shell_core_test PRIVATE shell_core GTest::gtest_main)
+orvalin_add_test(shell_core_test)
+
+# The windows: loads the engine's DLL (the stand-in) from the bundle.
+add_executable(shell_window_test
+  ${_shell_tests}/flutter_window_test.cc
+  ${_shell_tests}/win32_window_test.cc)
+target_link_libraries(shell_window_test PRIVATE shell GTest::gtest_main)
+orvalin_add_test(shell_window_test)
+
+# Helper programs for the end-to-end tests, built into the bundle.
+include(${_shell_tests}/tools/tools.cmake)
