@@ -2,6 +2,9 @@
 #ifndef RUNNER_FLUTTER_ENGINE_H_
 #define RUNNER_FLUTTER_ENGINE_H_
 
+// Before the messenger header, which undoes <windows.h>'s SendMessage macro.
+#include <windows.h>
+
 #include <functional>
 #include <memory>
 #include <string>
