@@ -1,0 +1,242 @@
+// The binary messenger and method channel against the recording messenger.
+#include "client/binary_messenger_impl.h"
+#include "client/method_channel.h"
+#include "client/standard_method_codec.h"
+#include "client/testing/fake_messenger.h"
+#include "client/tests/test_support.h"
+#include "gtest/gtest.h"
+
+namespace flutter::testing {
+namespace {
+
+using V = EncodableValue;
+
+const char kChannel[] = "test/channel";
+const char kDuplicateResponse[] =
+    "Error: Response can be set only once. Ignoring duplicate response.";
+const char kDuplicateResult[] =
+    "Error: Only one of Success, Error, or NotImplemented can be called, and "
+    "it can be called exactly once. Ignoring duplicate result.";
+
+class MessengerTest : public ::testing::Test {
+ protected:
+  // Installs a handler that keeps each message's reply callback.
+  void KeepReplies() {
+    messenger_.SetChannelHandler(
+        kChannel, [this](const uint8_t*, size_t, ReplyCallback reply) {
+          kept_.push_back(std::move(reply));
+        });
+  }
+
+  FakeMessenger fake_;
+  BinaryMessengerImpl messenger_{fake_.ref()};
+  std::vector<ReplyCallback> kept_;
+};
+
+TEST_F(MessengerTest, SendsWithAndWithoutReply) {
+  const Bytes message = {1, 2, 3};
+  messenger_.SendMessage(kChannel, message.data(), message.size());
+  EXPECT_EQ(fake_.send_count(), 1);
+  EXPECT_EQ(fake_.send_with_reply_count(), 0);
+  ASSERT_EQ(fake_.sent().size(), 1u);
+  EXPECT_EQ(fake_.sent()[0].channel, kChannel);
+  EXPECT_EQ(fake_.sent()[0].bytes, message);
+
+  auto alive = std::make_shared<int>(0);
+  Bytes reply;
+  messenger_.SendMessage(kChannel, message.data(), message.size(),
+                         [&reply, alive](const uint8_t* data, size_t size) {
+                           reply.assign(data, data + size);
+                         });
+  EXPECT_EQ(fake_.send_with_reply_count(), 1);
+  EXPECT_EQ(alive.use_count(), 2);
+  EXPECT_TRUE(fake_.AnswerNextSent({9, 8}));
+  EXPECT_EQ(reply, (Bytes{9, 8}));
+  EXPECT_EQ(alive.use_count(), 1);  // the reply record is gone
+}
+
+TEST_F(MessengerTest, RefusedSendReleasesTheCallbackUncalled) {
+  fake_.set_send_with_reply_result(false);
+  auto alive = std::make_shared<int>(0);
+  bool called = false;
+  messenger_.SendMessage(
+      kChannel, nullptr, 0,
+      [&called, alive](const uint8_t*, size_t) { called = true; });
+  EXPECT_EQ(fake_.send_with_reply_count(), 1);
+  EXPECT_EQ(alive.use_count(), 1);
+  EXPECT_FALSE(fake_.AnswerNextSent({}));
+  EXPECT_FALSE(called);
+}
+
+TEST_F(MessengerTest, AnswersEachMessageOnce) {
+  KeepReplies();
+  const uint64_t token = fake_.Deliver(kChannel, {7});
+  ASSERT_EQ(kept_.size(), 1u);
+  EXPECT_EQ(fake_.ResponseCount(token), 0);
+  CerrCapture cerr;
+  const Bytes answer = {4, 2};
+  kept_[0](answer.data(), answer.size());
+  kept_[0](nullptr, 0);
+  EXPECT_EQ(fake_.ResponseCount(token), 1);
+  EXPECT_EQ(fake_.ResponseFor(token), answer);
+  EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kDuplicateResponse});
+  EXPECT_EQ(fake_.lock_count(), 2);
+  EXPECT_EQ(fake_.unlock_count(), 2);
+}
+
+TEST_F(MessengerTest, DropsAnswersAfterEngineShutdown) {
+  KeepReplies();
+  const uint64_t token = fake_.Deliver(kChannel, {});
+  fake_.ShutDownEngine();
+  CerrCapture cerr;
+  kept_[0](nullptr, 0);
+  EXPECT_EQ(fake_.ResponseCount(token), 0);
+  EXPECT_EQ(cerr.text(), "");
+  EXPECT_EQ(fake_.unlock_count(), fake_.lock_count());
+}
+
+TEST_F(MessengerTest, ReplyCallbacksHoldAMessengerReference) {
+  KeepReplies();
+  fake_.Deliver(kChannel, {});
+  fake_.Deliver(kChannel, {});
+  EXPECT_EQ(fake_.add_ref_count(), 2);
+  EXPECT_EQ(fake_.release_count(), 0);
+  kept_[0](nullptr, 0);
+  kept_.clear();  // one answered, one abandoned: both give theirs back
+  EXPECT_EQ(fake_.release_count(), 2);
+}
+
+TEST_F(MessengerTest, ReplacesAndRemovesHandlers) {
+  auto first_alive = std::make_shared<int>(0);
+  int first_calls = 0;
+  int second_calls = 0;
+  messenger_.SetChannelHandler(
+      kChannel,
+      [first_alive, &first_calls](const uint8_t*, size_t, ReplyCallback reply) {
+        ++first_calls;
+        reply(nullptr, 0);
+      });
+  messenger_.SetChannelHandler(
+      kChannel, [&second_calls](const uint8_t*, size_t, ReplyCallback reply) {
+        ++second_calls;
+        reply(nullptr, 0);
+      });
+  EXPECT_EQ(first_alive.use_count(), 1);
+  fake_.Deliver(kChannel, {});
+  EXPECT_EQ(first_calls, 0);
+  EXPECT_EQ(second_calls, 1);
+
+  messenger_.SetChannelHandler(kChannel, nullptr);
+  EXPECT_FALSE(fake_.HasCallback(kChannel));
+  EXPECT_EQ(fake_.Deliver(kChannel, {}), 0u);
+  EXPECT_EQ(second_calls, 1);
+}
+
+class MethodChannelTest : public MessengerTest {
+ protected:
+  std::unique_ptr<MethodChannel<>> channel_ = std::make_unique<MethodChannel<>>(
+      &messenger_, kChannel, &StandardMethodCodec::Instance());
+  std::vector<std::unique_ptr<MethodResult<>>> pending_;
+};
+
+TEST_F(MethodChannelTest, EncodesTheHandlersAnswers) {
+  channel_->SetCallHandler(
+      [this](const MethodCall<>& call, std::unique_ptr<MethodResult<>> result) {
+        if (call.MethodName() == "ok") {
+          result->Success(V("ok"));
+        } else if (call.MethodName() == "twice") {
+          result->Success();
+          result->Error("late");
+        } else if (call.MethodName() == "error") {
+          result->Error("abc", "");
+        } else if (call.MethodName() == "later") {
+          pending_.push_back(std::move(result));
+        }  // anything else: dropped unanswered
+      });
+  // The handler outlives the channel object that installed it.
+  channel_.reset();
+  EXPECT_EQ(fake_.DeliverAndRespond(kChannel, {0x07, 2, 'o', 'k', 0x00}),
+            (Bytes{0x00, 0x07, 0x02, 0x6F, 0x6B}));
+  EXPECT_EQ(fake_.DeliverAndRespond(kChannel,
+                                    {0x07, 5, 'e', 'r', 'r', 'o', 'r', 0x00}),
+            (Bytes{0x01, 0x07, 0x03, 'a', 'b', 'c', 0x00, 0x00}));
+
+  CerrCapture cerr;
+  const uint64_t twice =
+      fake_.Deliver(kChannel, {0x07, 5, 't', 'w', 'i', 'c', 'e', 0x00});
+  EXPECT_EQ(fake_.ResponseCount(twice), 1);
+  EXPECT_EQ(fake_.ResponseFor(twice), (Bytes{0x00, 0x00}));
+  EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kDuplicateResult});
+
+  const uint64_t dropped = fake_.Deliver(kChannel, {0x07, 1, 'x', 0x00});
+  EXPECT_EQ(fake_.ResponseCount(dropped), 0);
+  EXPECT_EQ(cerr.Lines().back(),
+            "Warning: Failed to respond to a message. This is a memory leak.");
+
+  const uint64_t later =
+      fake_.Deliver(kChannel, {0x07, 5, 'l', 'a', 't', 'e', 'r', 0x00});
+  EXPECT_EQ(fake_.ResponseCount(later), 0);
+  pending_.at(0)->NotImplemented();
+  EXPECT_EQ(fake_.ResponseFor(later), Bytes{});
+  EXPECT_EQ(cerr.Lines().size(), 2u);
+}
+
+TEST_F(MethodChannelTest, AnswersUndecodableCallsWithNothing) {
+  bool called = false;
+  channel_->SetCallHandler(
+      [&called](const MethodCall<>&, std::unique_ptr<MethodResult<>> result) {
+        called = true;
+        result->Success();
+      });
+  CerrCapture cerr;
+  const uint64_t token = fake_.Deliver(kChannel, {0x03, 1, 0, 0, 0, 0x00});
+  EXPECT_FALSE(called);
+  EXPECT_EQ(fake_.ResponseCount(token), 1);
+  EXPECT_EQ(fake_.ResponseFor(token), Bytes{});
+  EXPECT_EQ(cerr.Lines(),
+            (std::vector<std::string>{
+                "Invalid method call; method name is not a string.",
+                "Unable to construct method call from message on channel "
+                "test/channel"}));
+
+  channel_->SetCallHandler(nullptr);
+  EXPECT_EQ(fake_.Deliver(kChannel, {0x07, 1, 'm', 0x00}), 0u);
+  EXPECT_FALSE(called);
+}
+
+TEST_F(MethodChannelTest, InvokesMethodsOnTheDartSide) {
+  channel_->InvokeMethod("ping", nullptr);
+  ASSERT_EQ(fake_.sent().size(), 1u);
+  EXPECT_FALSE(fake_.sent()[0].with_reply);
+  EXPECT_EQ(fake_.sent()[0].bytes, (Bytes{0x07, 4, 'p', 'i', 'n', 'g', 0x00}));
+
+  struct Case {
+    Bytes reply;
+    Answer::Kind kind;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{}, Answer::kNotImplemented, ""},
+      {{0x00, 0x00}, Answer::kSuccess, ""},
+      {{0x05},
+       Answer::kNotImplemented,
+       "Unable to decode reply to method invocation on channel test/channel"},
+  };
+  for (const Case& test : cases) {
+    auto log = std::make_shared<std::vector<Answer>>();
+    channel_->InvokeMethod("ask", std::make_unique<V>(1),
+                           std::make_unique<RecordingResult>(log));
+    CerrCapture cerr;
+    ASSERT_TRUE(fake_.AnswerNextSent(test.reply));
+    ASSERT_EQ(log->size(), 1u);
+    EXPECT_EQ(log->at(0).kind, test.kind);
+    EXPECT_FALSE(log->at(0).value.has_value());
+    EXPECT_EQ(cerr.text(), test.line.empty() ? "" : test.line + "\n");
+    EXPECT_EQ(log.use_count(), 1);  // the result went with its reply
+  }
+  EXPECT_EQ(fake_.sent().back().bytes,
+            (Bytes{0x07, 3, 'a', 's', 'k', 0x03, 1, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace flutter::testing
