@@ -95,6 +95,9 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   const std::optional<std::wstring> start_url = StartUrlFromCommandLine();
   InstanceClaim claim = ClaimSingleInstance();
   if (claim.another_instance_running) {
+    // Let go before waiting for the window: a handle kept while looking
+    // would make an instance started meanwhile a later one as well.
+    claim.mutex.reset();
     HandOffToRunningInstance(start_url);
     return 0;
   }

@@ -3,8 +3,9 @@
 // log, "signs in" at once, and opens the sign-in's return address through
 // the shell, as a browser does: the redirect_to parameter of the URL (or
 // orvalinai://login-callback) with ?code=standin-code appended.
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h builds on the types of windows.h.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>

@@ -1,0 +1,117 @@
+"""Helpers for the end-to-end tests of orvalin_ai.exe, the application host.
+
+The host runs under Wine with the stand-in engine; the test plays the Dart
+side. host_probe.exe (built beside the host) looks at and talks to the
+running host's window from another process, the way Windows programs can.
+"""
+
+import re
+import shutil
+import time
+from pathlib import Path
+
+from dartside.codec import NOT_IMPLEMENTED, ErrorResult, Success  # noqa: F401
+
+APP = "orvalin_ai.exe"
+TITLE = "Orvalin AI"
+WINDOW_CLASS = "FLUTTER_RUNNER_WIN32_WINDOW"
+AUTH_CALLBACK = "orvalin.ai/auth_callback"
+TAKE_PENDING = "takePendingAuthCallbackUrls"
+SCHEME_KEY = r"HKCU\Software\Classes\orvalinai"
+MACHINE_SCHEME_KEY = r"HKLM\Software\Classes\orvalinai"
+HTTPS_COMMAND_KEY = r"HKLM\Software\Classes\https\shell\open\command"
+APPROVED_AUTH_PREFIX = "https://orvalin-dev.supabase.co/auth/v1/"
+
+# Window messages the tests name.
+WM_SHOWWINDOW = 0x0018
+WM_FONTCHANGE = 0x001D
+WM_COPYDATA = 0x004A
+
+
+def start_app(launch, *args, env=None, cwd=None, program=APP):
+    """Starts the host as a first instance and waits until its window has
+    been shown after the first frame. Returns the HostProcess."""
+    app = launch(program, *args, env=env, cwd=cwd)
+    app.dart.wait_connected(60)
+    app.dart.wait_event("next_frame", timeout=60)
+    return app
+
+
+def probe(wine, bundle_dir, *args, timeout=60):
+    """Runs host_probe.exe; returns (exit code, stdout lines)."""
+    result = wine.run([str(Path(bundle_dir) / "host_probe.exe"), *args],
+                      timeout=timeout, check=False)
+    return result.returncode, result.stdout.splitlines()
+
+
+def window_info(wine, bundle_dir):
+    """The running host window as {"class", "title", "rect", "visible"},
+    or None when there is none."""
+    code, lines = probe(wine, bundle_dir, "info")
+    if code != 0:
+        return None
+    line = next(l for l in lines if l.startswith("window "))
+    class_name, title, rect, visible = line[len("window "):].split("|")
+    return {"class": class_name, "title": title,
+            "rect": tuple(int(v) for v in rect.split()),
+            "visible": visible == "1"}
+
+
+def wait_visible(wine, bundle_dir, timeout=30):
+    deadline = time.monotonic() + timeout
+    while True:
+        info = window_info(wine, bundle_dir)
+        if info and info["visible"]:
+            return info
+        if time.monotonic() > deadline:
+            raise AssertionError(f"host window not visible: {info}")
+        time.sleep(0.3)
+
+
+def close_app(wine, bundle_dir, app, timeout=60):
+    """Closes the window as its close button would; returns the exit code."""
+    code, _ = probe(wine, bundle_dir, "close")
+    assert code == 0, "no host window to close"
+    return app.wait(timeout)
+
+
+def take_pending(dart):
+    return dart.invoke(AUTH_CALLBACK, TAKE_PENDING)
+
+
+def pushed_urls(dart, since=0):
+    """URLs the host pushed as "authCallback" (host message index >= since)."""
+    return [m.arguments for m in dart.host_messages[since:]
+            if m.channel == AUTH_CALLBACK and m.method == "authCallback"]
+
+
+def wait_pushed(dart, url, timeout=30):
+    message = dart.wait_host_call(AUTH_CALLBACK, "authCallback", timeout)
+    assert message.id == 0, "authCallback must not await a reply"
+    assert message.arguments == url
+    return message
+
+
+def copy_bundle(bundle_dir, target, with_data=True):
+    """A copy of the host, its DLLs and (optionally) the data folder in
+    another folder, to start the host from somewhere else."""
+    target = Path(target)
+    target.mkdir(parents=True, exist_ok=True)
+    for name in (APP, "flutter_windows.dll", "url_launcher_windows_plugin.dll",
+                 "video_player_win_plugin.dll"):
+        shutil.copy2(Path(bundle_dir) / name, target / name)
+    if with_data:
+        shutil.copytree(Path(bundle_dir) / "data", target / "data",
+                        dirs_exist_ok=True)
+    return target
+
+
+def registered_command(wine):
+    return wine.reg_query(SCHEME_KEY + r"\shell\open\command")
+
+
+def command_path(command):
+    """The executable path of a registered '"<path>" "%1"' command."""
+    match = re.fullmatch(r'"([^"]+)" "%1"', command or "")
+    assert match, f"unexpected command {command!r}"
+    return match.group(1)

@@ -1,0 +1,135 @@
+"""orvalin_ai.exe from start to end, one instance per test: DPI scaling,
+showing on the first frame, messages the engine claims, closing, a missing
+data folder, starting from another folder, and a later instance started
+while the first is still starting."""
+
+import time
+
+import pytest
+
+from app_support import (
+    APP, WM_COPYDATA, WM_FONTCHANGE, WM_SHOWWINDOW, close_app, command_path,
+    copy_bundle, probe, pushed_urls, registered_command, start_app,
+    take_pending, wait_pushed, wait_visible, window_info)
+
+
+@pytest.mark.parametrize("dpi, rect", [
+    (96, (10, 10, 1290, 730)),
+    (120, (12, 12, 1612, 912)),
+    (144, (15, 15, 1935, 1095)),
+])
+def test_geometry_scales_with_the_monitor_dpi(launch, wine, bundle_dir, dpi,
+                                              rect):
+    app = start_app(launch, env={"ORVALIN_STANDIN_DPI": str(dpi)})
+    info = wait_visible(wine, bundle_dir)
+    assert info["rect"] == rect
+    # The view is made at the client area's size, inside the outer frame.
+    view = app.dart.wait_event("view_created").data
+    assert 0 < view["width"] <= rect[2] - rect[0]
+    assert 0 < view["height"] <= rect[3] - rect[1]
+    assert close_app(wine, bundle_dir, app) == 0
+
+
+def test_window_stays_hidden_until_the_first_frame(launch, wine, bundle_dir):
+    # The engine reports WM_SHOWWINDOW whenever the window is shown.
+    app = start_app(launch,
+                    env={"ORVALIN_STANDIN_CLAIM_MESSAGE": str(WM_SHOWWINDOW)})
+    shown = app.dart.wait_event(
+        "window_message", lambda d: d["message"] == WM_SHOWWINDOW)
+    frame = app.dart.wait_event("next_frame")
+    assert frame.index < shown.index
+    assert wait_visible(wine, bundle_dir)["visible"]
+    assert close_app(wine, bundle_dir, app) == 0
+
+
+def test_claimed_messages_never_reach_the_window(launch, wine, bundle_dir):
+    app = start_app(launch)
+    dart = app.dart
+    for message in (WM_FONTCHANGE, WM_COPYDATA):
+        dart.control("claim_message", message)
+    time.sleep(0.5)
+    mark = dart.mark()
+    since = len(dart.host_messages)
+
+    # The engine's answer (0) is the window's answer: no TRUE for the record.
+    assert probe(wine, bundle_dir, "font") == (0, ["font 0"])
+    url = "orvalinai://login-callback?code=claimed"
+    assert probe(wine, bundle_dir, "url", url) == (0, ["url 0"])
+    claimed = [e.data["message"] for e in dart.events[mark:]
+               if e.name == "window_message" and e.data["claimed"]]
+    assert claimed == [WM_FONTCHANGE, WM_COPYDATA]
+    assert "fonts_reloaded" not in [e.name for e in dart.events[mark:]]
+    assert pushed_urls(dart, since) == []
+    assert take_pending(dart) == []
+
+    # Released again, the same messages are handled by the window.
+    for message in (WM_FONTCHANGE, WM_COPYDATA):
+        dart.control("unclaim_message", message)
+    time.sleep(0.5)
+    assert probe(wine, bundle_dir, "url", url) == (0, ["url 1"])
+    wait_pushed(dart, url)
+    assert close_app(wine, bundle_dir, app) == 0
+
+
+def test_closing_the_window_ends_the_process_with_zero(launch, wine,
+                                                       bundle_dir):
+    app = start_app(launch)
+    wait_visible(wine, bundle_dir)
+    assert close_app(wine, bundle_dir, app) == 0
+    names = app.dart.event_names()
+    assert names[-1] == "engine_shutdown"
+    app.dart.wait_closed()
+    assert window_info(wine, bundle_dir) is None
+
+
+def test_missing_data_folder_ends_with_one(launch, wine, bundle_dir,
+                                           tmp_path):
+    folder = copy_bundle(bundle_dir, tmp_path / "no data", with_data=False)
+    app = launch(folder / APP, dart=False)
+    assert app.wait(60) == 1
+    assert "Failed to create view controller." in app.stderr()
+    assert window_info(wine, bundle_dir) is None
+
+
+def test_start_from_another_folder_rewrites_the_command(launch, wine,
+                                                        bundle_dir, tmp_path):
+    app = start_app(launch)
+    assert command_path(registered_command(wine)).lower() == \
+        wine.windows_path(bundle_dir / APP).lower()
+    assert close_app(wine, bundle_dir, app) == 0
+
+    folder = copy_bundle(bundle_dir, tmp_path / "elsewhere")
+    moved = start_app(launch, program=folder / APP, cwd=folder)
+    assert command_path(registered_command(wine)).lower() == \
+        wine.windows_path(folder / APP).lower()
+    assert close_app(wine, bundle_dir, moved) == 0
+
+
+def test_url_sent_while_the_first_instance_starts_still_arrives(
+        launch, wine, bundle_dir, tmp_path):
+    """The mutex says an instance runs, but its window is not there yet:
+    the later instance keeps looking for it and delivers its URL."""
+    release = tmp_path / "release"
+    holder = launch("host_probe.exe", "hold", wine.windows_path(release),
+                    dart=False)
+    deadline = time.monotonic() + 30
+    while "holding" not in holder.stdout():
+        assert time.monotonic() < deadline and holder.running, holder.stderr()
+        time.sleep(0.1)
+
+    url = "orvalinai://login-callback?code=early"
+    second = launch(APP, url, dart=False)
+    time.sleep(1.0)
+    assert second.running, "the later instance gave up at once"
+
+    # The starting instance is replaced by a real one that makes the window.
+    release.touch()
+    assert holder.wait(30) == 0
+    first = launch(APP)
+    assert second.wait(60) == 0
+    first.dart.wait_connected(60)
+    urls = take_pending(first.dart)
+    # Delivered before or after the channels existed: queued either way.
+    assert urls == [url]
+    wait_visible(wine, bundle_dir)
+    assert close_app(wine, bundle_dir, first) == 0
