@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "runner/app_constants.h"
 
@@ -69,6 +70,38 @@ TEST(Win32Window, CreatesAHiddenWindowAtTheLogicalGeometry) {
   EXPECT_TRUE(IsWindowVisible(handle));
   EXPECT_TRUE(window.Show()) << "was visible before";
 }
+
+// The engine's DPI answer, forced through its ORVALIN_STANDIN_DPI setting.
+class ScaledWindowTest
+    : public testing::TestWithParam<std::pair<const wchar_t*, RECT>> {
+ protected:
+  void SetUp() override {
+    SetEnvironmentVariableW(L"ORVALIN_STANDIN_DPI", GetParam().first);
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"ORVALIN_STANDIN_DPI", nullptr);
+  }
+};
+
+TEST_P(ScaledWindowTest, ScalesOriginAndSizeTowardZero) {
+  ProbeWindow window;
+  ASSERT_TRUE(window.Create(L"Orvalin AI", {10, 10}, {1280, 720}));
+  const RECT outer = OuterRect(window.Handle());
+  const RECT expected = GetParam().second;
+  EXPECT_EQ(outer.left, expected.left);
+  EXPECT_EQ(outer.top, expected.top);
+  EXPECT_EQ(outer.right, expected.right);
+  EXPECT_EQ(outer.bottom, expected.bottom);
+}
+
+// At 100 DPI the origin and width have fractions (10.42, 1333.33) that are
+// cut off.
+INSTANTIATE_TEST_SUITE_P(
+    Dpi, ScaledWindowTest,
+    testing::Values(std::make_pair(L"100", RECT{10, 10, 10 + 1333, 10 + 750}),
+                    std::make_pair(L"120", RECT{12, 12, 12 + 1600, 12 + 900}),
+                    std::make_pair(L"144",
+                                   RECT{15, 15, 15 + 1920, 15 + 1080})));
 
 TEST(Win32Window, SecondCreateReplacesTheFirstWindow) {
   ProbeWindow window;
