@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>

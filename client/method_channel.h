@@ -2,11 +2,14 @@
 #ifndef CLIENT_METHOD_CHANNEL_H_
 #define CLIENT_METHOD_CHANNEL_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "client/binary_messenger.h"
 #include "client/engine_method_result.h"

@@ -154,27 +154,39 @@ TEST(StandardCodecTest, CustomValuesGoOutAsNull) {
 }
 
 TEST(StandardCodecTest, RefusesCountsTheMessageCannotHold) {
-  const Bytes huge = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF};  // 4294967295
-  const std::pair<uint8_t, V> kinds[] = {
-      {0x07, V("")},
-      {0x08, V(std::vector<uint8_t>{})},
-      {0x09, V(std::vector<int32_t>{})},
-      {0x0A, V(std::vector<int64_t>{})},
-      {0x0B, V(std::vector<double>{})},
-      {0x0C, V(EncodableList{})},
-      {0x0D, V(EncodableMap{})},
-      {0x0E, V(std::vector<float>{})},
+  struct Kind {
+    uint8_t tag;
+    V empty;
+    size_t min_element_size;
   };
-  for (const auto& [tag, empty] : kinds) {
-    // Some bytes follow, just not enough for the declared count.
-    const Bytes message = Concat(Concat({tag}, huge), Bytes(64, 0));
-    CerrCapture cerr;
-    const size_t allocated_before = AllocatedBytes();
-    size_t end = 0;
-    EXPECT_EQ(Decode(message, 0, &end), empty) << int{tag};
-    EXPECT_LT(AllocatedBytes() - allocated_before, 4096u) << int{tag};
-    EXPECT_EQ(end, 6u) << int{tag};
-    EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kInvalidRead}) << int{tag};
+  const Kind kinds[] = {
+      {0x07, V(""), 1},
+      {0x08, V(std::vector<uint8_t>{}), 1},
+      {0x09, V(std::vector<int32_t>{}), 4},
+      {0x0A, V(std::vector<int64_t>{}), 8},
+      {0x0B, V(std::vector<double>{}), 8},
+      {0x0C, V(EncodableList{}), 1},
+      {0x0D, V(EncodableMap{}), 2},
+      {0x0E, V(std::vector<float>{}), 4},
+  };
+  const Bytes rest(64, 0);
+  for (const Kind& kind : kinds) {
+    // One element more than the 64 bytes left could hold, and the largest
+    // count the format can state.
+    const Bytes counts[] = {
+        {static_cast<uint8_t>(rest.size() / kind.min_element_size + 1)},
+        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
+    for (const Bytes& count : counts) {
+      const Bytes message = Concat(Concat({kind.tag}, count), rest);
+      CerrCapture cerr;
+      const size_t allocated_before = AllocatedBytes();
+      size_t end = 0;
+      EXPECT_EQ(Decode(message, 0, &end), kind.empty) << int{kind.tag};
+      EXPECT_LT(AllocatedBytes() - allocated_before, 4096u) << int{kind.tag};
+      EXPECT_EQ(end, 1 + count.size()) << int{kind.tag};
+      EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kInvalidRead})
+          << int{kind.tag};
+    }
   }
   // Exactly as many bytes as declared is still well formed.
   EXPECT_EQ(Decode({0x0B, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),

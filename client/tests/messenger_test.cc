@@ -116,8 +116,10 @@ TEST_F(MessengerTest, ReplacesAndRemovesHandlers) {
         ++first_calls;
         reply(nullptr, 0);
       });
+  auto second_alive = std::make_shared<int>(0);
   messenger_.SetChannelHandler(
-      kChannel, [&second_calls](const uint8_t*, size_t, ReplyCallback reply) {
+      kChannel, [second_alive, &second_calls](const uint8_t*, size_t,
+                                              ReplyCallback reply) {
         ++second_calls;
         reply(nullptr, 0);
       });
@@ -128,6 +130,7 @@ TEST_F(MessengerTest, ReplacesAndRemovesHandlers) {
 
   messenger_.SetChannelHandler(kChannel, nullptr);
   EXPECT_FALSE(fake_.HasCallback(kChannel));
+  EXPECT_EQ(second_alive.use_count(), 1);
   EXPECT_EQ(fake_.Deliver(kChannel, {}), 0u);
   EXPECT_EQ(second_calls, 1);
 }

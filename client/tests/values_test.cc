@@ -126,7 +126,8 @@ TEST(PendingReplyTest, AnswersOnceThenReportsDuplicates) {
       seen_data = data;
       seen_size = size;
     });
-    const Bytes empty;
+    Bytes empty;
+    empty.reserve(8);  // storage, but no bytes
     reply.SendResponseData(&empty);
     reply.SendResponseData(nullptr);
   }
