@@ -157,8 +157,9 @@ EncodableValue ReadMap(const StandardCodecSerializer& serializer,
     }
     EncodableValue key = serializer.ReadValue(stream);
     EncodableValue value = serializer.ReadValue(stream);
-    // emplace keeps the first of two equivalent keys.
-    map.emplace(std::move(key), std::move(value));
+    // Writers emit keys in order, so the end is almost always the right
+    // place; an equivalent key already present keeps its first value.
+    map.emplace_hint(map.end(), std::move(key), std::move(value));
   }
   return map;
 }
