@@ -38,7 +38,9 @@ constexpr uint8_t kLengthFourBytes = 255;
 
 // Lists and maps may nest this deep. Decoding, copying, comparing and
 // destroying values all recurse once per level, so an unbounded depth would
-// let one message overflow the platform thread's stack.
+// let one message overflow the platform thread's stack. A list or map below
+// the bound reads as null, like any value that could not be read; null
+// re-encodes as itself, so decoded values still encode and decode unchanged.
 constexpr int kMaxNestingDepth = 1000;
 thread_local int g_nesting_depth = 0;
 
@@ -125,7 +127,7 @@ EncodableValue ReadList(const StandardCodecSerializer& serializer,
   NestingScope scope;
   if (scope.TooDeep()) {
     ReportInvalidRead();
-    return EncodableList();
+    return EncodableValue();
   }
   const size_t count = serializer.ReadLength(stream);
   EncodableList list;
@@ -145,7 +147,7 @@ EncodableValue ReadMap(const StandardCodecSerializer& serializer,
   NestingScope scope;
   if (scope.TooDeep()) {
     ReportInvalidRead();
-    return EncodableMap();
+    return EncodableValue();
   }
   const size_t count = serializer.ReadLength(stream);
   EncodableMap map;

@@ -212,10 +212,16 @@ TEST(StandardCodecTest, HostileNestingStaysSmallAndShallow) {
   for (int level = 0; level < 200000; ++level) {
     deep.insert(deep.end(), {0x0C, 0x01});
   }
-  for (const Bytes* message : {&claims, &deep}) {
+  // Lists of two, nested past the bound, each closed by a true.
+  Bytes siblings;
+  for (int level = 0; level < 2000; ++level) {
+    siblings.insert(siblings.begin(), {0x0C, 0x02});
+    siblings.push_back(0x01);
+  }
+  for (const Bytes* message : {&claims, &deep, &siblings}) {
     CerrCapture cerr;
     const size_t allocated_before = AllocatedBytes();
-    Decode(*message);
+    const V decoded = Decode(*message);
     EXPECT_LT(AllocatedBytes() - allocated_before, 64 * message->size());
     // Diagnostics stay proportional to the bytes actually present, not to
     // the counts claimed.
@@ -223,6 +229,8 @@ TEST(StandardCodecTest, HostileNestingStaysSmallAndShallow) {
     if (message == &deep) {
       EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kInvalidRead});
     }
+    // Whatever was decoded encodes to bytes that decode to the same value.
+    EXPECT_EQ(Decode(Encode(decoded)), decoded);
   }
   // Up to the nesting bound values come back whole.
   V nested;
