@@ -35,7 +35,10 @@ def echo_process(module_launch):
     host = module_launch("echo_host.exe")
     host.dart.wait_connected(60)
     host.dart.wait_event("view_created")
-    return host
+    yield host
+    # every call of the module was answered exactly once
+    assert "Failed to respond" not in host.stderr()
+    assert "Only one of Success" not in host.stderr()
 
 
 @pytest.fixture
@@ -264,3 +267,6 @@ class TestLifecycle:
                   "engine_shutdown")]
         assert order == sorted(order)
         assert names[-1] == "engine_shutdown"
+        # every call was answered exactly once
+        assert "Failed to respond" not in host.stderr()
+        assert "Only one of Success" not in host.stderr()
