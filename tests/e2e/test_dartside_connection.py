@@ -215,3 +215,10 @@ def test_engine_shutdown_ends_our_half_of_the_stream(pair):
     assert not dart.closed
     engine.close()
     dart.wait_closed(5)
+
+
+def test_undecodable_host_message_is_named_in_timeouts(pair):
+    dart, engine = pair
+    engine.send(frame(0x82, 3, "c", b"\x07\x01"))
+    with pytest.raises(AssertionError, match="undecodable: string bytes"):
+        dart.wait_host_call("c", "fromHost", timeout=0.5)

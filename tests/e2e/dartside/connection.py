@@ -298,7 +298,8 @@ class DartSide:
         state = ("not connected" if self._sock is None and not self._closed
                  else "connection closed" if self._closed else "connected")
         names = [e.name for e in self._events]
-        hosts = [(m.channel, m.method) for m in self._pending_host]
+        hosts = [(m.channel, m.method if m.call else
+                  f"undecodable: {m.decode_error}") for m in self._pending_host]
         return (f"{state}; events so far: {names}; "
                 f"unclaimed host messages: {hosts}")
 
