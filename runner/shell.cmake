@@ -30,15 +30,23 @@ add_custom_command(
   COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/resources/draw_icon.sh ${ORVALIN_ICON}
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/resources/draw_icon.sh
   VERBATIM)
+add_custom_target(app_icon DEPENDS ${ORVALIN_ICON})
 set(ORVALIN_RC ${CMAKE_CURRENT_LIST_DIR}/resources/runner.rc)
 set_source_files_properties(${ORVALIN_RC} PROPERTIES
   OBJECT_DEPENDS
     "${ORVALIN_ICON};${CMAKE_CURRENT_LIST_DIR}/resources/app.manifest")
 
-add_executable(orvalin_ai WIN32 ${CMAKE_CURRENT_LIST_DIR}/main.cc
-                                ${ORVALIN_RC} ${ORVALIN_ICON})
-target_include_directories(orvalin_ai PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/resources ${CMAKE_CURRENT_BINARY_DIR}/resources)
+# Adds the manifest, version record and icon to |target|.
+function(orvalin_add_app_resources target)
+  target_sources(${target} PRIVATE ${ORVALIN_RC})
+  add_dependencies(${target} app_icon)
+  target_include_directories(${target} PRIVATE
+    ${PROJECT_SOURCE_DIR}/runner/resources
+    ${CMAKE_CURRENT_BINARY_DIR}/resources)
+endfunction()
+
+add_executable(orvalin_ai WIN32 ${CMAKE_CURRENT_LIST_DIR}/main.cc)
+orvalin_add_app_resources(orvalin_ai)
 target_link_options(orvalin_ai PRIVATE -municode -mwindows)
 target_link_libraries(orvalin_ai PRIVATE shell)
 

@@ -10,10 +10,12 @@ add_executable(shell_core_test
 target_link_libraries(shell_core_test PRIVATE shell_core GTest::gtest_main)
 orvalin_add_test(shell_core_test)
 
-# The windows: loads the engine's DLL (the stand-in) from the bundle.
+# The windows: loads the engine's DLL (the stand-in) from the bundle. It
+# carries the application's resources, so the window class finds its icon.
 add_executable(shell_window_test
   ${_shell_tests}/flutter_window_test.cc
   ${_shell_tests}/win32_window_test.cc)
+orvalin_add_app_resources(shell_window_test)
 target_link_libraries(shell_window_test PRIVATE shell GTest::gtest_main)
 orvalin_add_test(shell_window_test)
 

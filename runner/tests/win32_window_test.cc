@@ -57,6 +57,8 @@ TEST(Win32Window, CreatesAHiddenWindowAtTheLogicalGeometry) {
   EXPECT_STREQ(title, L"Orvalin AI");
   EXPECT_EQ(GetWindowLongW(handle, GWL_STYLE) & WS_OVERLAPPEDWINDOW,
             static_cast<LONG>(WS_OVERLAPPEDWINDOW));
+  // Icon group 101 of the executable, which this test program carries too.
+  EXPECT_NE(GetClassLongPtrW(handle, GCLP_HICON), 0u);
 
   // The test prefix's monitor is at 96 DPI.
   const RECT outer = OuterRect(handle);
