@@ -81,34 +81,7 @@ TEST(ReadForwardedReturnUrl, ReturnsAWellFormedReturnUrl) {
   EXPECT_EQ(ReadForwardedReturnUrl(&payment_record.data), payment);
 }
 
-TEST(ReadForwardedReturnUrl, RejectsForeignOrMalformedRecords) {
-  EXPECT_EQ(ReadForwardedReturnUrl(nullptr), std::nullopt);
-
-  Record other_id(kLogin);
-  other_id.data.dwData = 0x8002;
-  EXPECT_EQ(ReadForwardedReturnUrl(&other_id.data), std::nullopt);
-
-  // The id is compared over the whole pointer width.
-  Record high_bits(kLogin);
-  high_bits.data.dwData = (ULONG_PTR{1} << 32) | kReturnUrlCopyDataId;
-  EXPECT_EQ(ReadForwardedReturnUrl(&high_bits.data), std::nullopt);
-
-  Record no_data(kLogin);
-  no_data.data.lpData = nullptr;
-  EXPECT_EQ(ReadForwardedReturnUrl(&no_data.data), std::nullopt);
-
-  for (DWORD size : {0u, 1u, 3u, 17u}) {
-    Record bad_size(kLogin);
-    bad_size.data.cbData = size;
-    EXPECT_EQ(ReadForwardedReturnUrl(&bad_size.data), std::nullopt) << size;
-  }
-
-  Record unterminated(kLogin, /*with_terminator=*/false);
-  EXPECT_EQ(ReadForwardedReturnUrl(&unterminated.data), std::nullopt);
-
-  Record web(L"https://example.com/orvalinai://login-callback");
-  EXPECT_EQ(ReadForwardedReturnUrl(&web.data), std::nullopt);
-}
+// Malformed records: see flutter_window_test.cc, through the window.
 
 TEST(ReadForwardedReturnUrl, AcceptsUpToSixteenKilobytes) {
   const std::wstring prefix = L"orvalinai://login-callback?code=";

@@ -23,6 +23,7 @@ HTTPS_COMMAND_KEY = r"HKLM\Software\Classes\https\shell\open\command"
 APPROVED_AUTH_PREFIX = "https://orvalin-dev.supabase.co/auth/v1/"
 
 # Window messages the tests name.
+WM_CLOSE = 0x0010
 WM_SHOWWINDOW = 0x0018
 WM_FONTCHANGE = 0x001D
 WM_COPYDATA = 0x004A

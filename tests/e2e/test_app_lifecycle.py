@@ -8,7 +8,7 @@ import time
 import pytest
 
 from app_support import (
-    APP, WM_COPYDATA, WM_FONTCHANGE, WM_SHOWWINDOW, close_app, command_path,
+    APP, WM_CLOSE, WM_COPYDATA, WM_FONTCHANGE, WM_SHOWWINDOW, close_app, command_path,
     copy_bundle, probe, pushed_urls, registered_command, start_app,
     take_pending, wait_pushed, wait_visible, window_info)
 
@@ -62,8 +62,17 @@ def test_claimed_messages_never_reach_the_window(launch, wine, bundle_dir):
     assert pushed_urls(dart, since) == []
     assert take_pending(dart) == []
 
+    # A claimed WM_CLOSE never reaches the default handling that closes.
+    dart.control("claim_message", WM_CLOSE)
+    time.sleep(0.5)
+    assert probe(wine, bundle_dir, "close")[0] == 0
+    dart.wait_event("window_message", lambda d: d["message"] == WM_CLOSE,
+                    since=mark)
+    time.sleep(1)
+    assert app.running and window_info(wine, bundle_dir) is not None
+
     # Released again, the same messages are handled by the window.
-    for message in (WM_FONTCHANGE, WM_COPYDATA):
+    for message in (WM_FONTCHANGE, WM_COPYDATA, WM_CLOSE):
         dart.control("unclaim_message", message)
     time.sleep(0.5)
     assert probe(wine, bundle_dir, "url", url) == (0, ["url 1"])
