@@ -24,12 +24,16 @@ struct SameKindLess {
   }
   bool operator()(const EncodableMap& a, const EncodableMap& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](const EncodableMap::value_type& x,
-                                           const EncodableMap::value_type& y) {
-                                          if (x.first < y.first) return true;
-                                          if (y.first < x.first) return false;
-                                          return x.second < y.second;
-                                        });
+                                        &EntryLess);
+  }
+
+ private:
+  static bool EntryLess(const EncodableMap::value_type& x,
+                        const EncodableMap::value_type& y) {
+    if (x.first < y.first || y.first < x.first) {
+      return x.first < y.first;
+    }
+    return x.second < y.second;
   }
 };
 

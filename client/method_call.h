@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "client/encodable_value.h"
 
@@ -12,8 +13,9 @@ namespace flutter {
 template <typename T = EncodableValue>
 class MethodCall {
  public:
-  MethodCall(const std::string& method_name, std::unique_ptr<T> arguments)
-      : method_name_(method_name), arguments_(std::move(arguments)) {}
+  MethodCall(std::string method_name, std::unique_ptr<T> arguments)
+      : method_name_(std::move(method_name)),
+        arguments_(std::move(arguments)) {}
   virtual ~MethodCall() = default;
 
   MethodCall(const MethodCall&) = delete;
