@@ -3,13 +3,20 @@
 #ifndef SERVICES_AUTH_CALLBACK_RELAY_H_
 #define SERVICES_AUTH_CALLBACK_RELAY_H_
 
+// clang-format off
+#include <windows.h>  // first: the headers below need it
+// clang-format on
+
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "client/binary_messenger.h"
 #include "client/encodable_value.h"
+#include "client/method_call.h"
 #include "client/method_channel.h"
+#include "client/method_result.h"
 
 namespace orvalin {
 
@@ -42,6 +49,9 @@ class AuthCallbackRelay {
   DetachedSession SetSessionCallback(SessionCallback callback, void* context);
   // Detaches the waiting session, if any, and returns it to the caller.
   DetachedSession ClearSessionCallback();
+  // Detaches the waiting session only when its context is |context|, so a
+  // session that replaced it in the meantime stays in place.
+  DetachedSession ClearSessionCallback(const void* context);
 
   void AttachChannel(flutter::MethodChannel<flutter::EncodableValue>* channel);
   // After this a delivered URL is only queued. The host detaches before the
@@ -57,6 +67,13 @@ class AuthCallbackRelay {
   void* session_context_ = nullptr;
   flutter::MethodChannel<flutter::EncodableValue>* channel_ = nullptr;
 };
+
+// Creates "orvalin.ai/auth_callback", attaches it to the relay, then installs
+// the handler that keeps it alive.
+void RegisterAuthCallbackChannel(flutter::BinaryMessenger* messenger);
+void HandleAuthCallbackCall(
+    const flutter::MethodCall<flutter::EncodableValue>& call,
+    std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result);
 
 }  // namespace orvalin
 

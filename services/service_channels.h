@@ -2,7 +2,9 @@
 #ifndef SERVICES_SERVICE_CHANNELS_H_
 #define SERVICES_SERVICE_CHANNELS_H_
 
-#include <windows.h>
+// clang-format off
+#include <windows.h>  // first: the headers below need it
+// clang-format on
 
 #include "client/binary_messenger.h"
 

@@ -1,0 +1,102 @@
+#include "services/keychain_service.h"
+
+// clang-format off
+#include <windows.h>  // first: the headers below need it
+// clang-format on
+
+#include <wincred.h>
+
+#include <memory>
+#include <utility>
+
+namespace orvalin {
+namespace {
+
+struct CredentialDeleter {
+  void operator()(CREDENTIALW* credential) const { CredFree(credential); }
+};
+using UniqueCredential = std::unique_ptr<CREDENTIALW, CredentialDeleter>;
+
+bool WriteCredential(const std::string& key, const std::string& value) {
+  std::wstring target = MakeCredentialTarget(key);
+  CREDENTIALW credential{};
+  credential.Type = CRED_TYPE_GENERIC;
+  credential.TargetName = target.data();
+  credential.CredentialBlobSize = static_cast<DWORD>(value.size());
+  // The vault copies the blob; it never writes through this pointer.
+  credential.CredentialBlob =
+      reinterpret_cast<BYTE*>(const_cast<char*>(value.data()));
+  credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+  return CredWriteW(&credential, 0) != FALSE;
+}
+
+bool DeleteCredential(const std::string& key) {
+  std::wstring target = MakeCredentialTarget(key);
+  if (CredDeleteW(target.c_str(), CRED_TYPE_GENERIC, 0)) {
+    return true;
+  }
+  return GetLastError() == ERROR_NOT_FOUND;
+}
+
+}  // namespace
+
+std::wstring MakeCredentialTarget(const std::string& key) {
+  return kCredentialTargetPrefix + Utf8ToWide(key);
+}
+
+flutter::EncodableValue ReadCredential(const std::string& key) {
+  std::wstring target = MakeCredentialTarget(key);
+  CREDENTIALW* raw = nullptr;
+  if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &raw)) {
+    return flutter::EncodableValue();
+  }
+  UniqueCredential credential(raw);
+  if (credential->CredentialBlob == nullptr ||
+      credential->CredentialBlobSize == 0) {
+    return flutter::EncodableValue(std::string());
+  }
+  return flutter::EncodableValue(
+      std::string(reinterpret_cast<const char*>(credential->CredentialBlob),
+                  credential->CredentialBlobSize));
+}
+
+void HandleKeychainCall(const Call& call, Result result) {
+  const std::string& method = call.MethodName();
+  const flutter::EncodableValue* arguments = call.Arguments();
+  if (method == "read") {
+    const std::string* key = FindStringArgument(arguments, "key");
+    if (key == nullptr) {
+      result->Error("bad_args", "key required");
+      return;
+    }
+    result->Success(ReadCredential(*key));
+  } else if (method == "write") {
+    const std::string* key = FindStringArgument(arguments, "key");
+    const std::string* value = FindStringArgument(arguments, "value");
+    if (key == nullptr || value == nullptr) {
+      result->Error("bad_args", "key+value required");
+      return;
+    }
+    result->Success(flutter::EncodableValue(WriteCredential(*key, *value)));
+  } else if (method == "delete") {
+    const std::string* key = FindStringArgument(arguments, "key");
+    if (key == nullptr) {
+      result->Error("bad_args", "key required");
+      return;
+    }
+    result->Success(flutter::EncodableValue(DeleteCredential(*key)));
+  } else {
+    result->NotImplemented();
+  }
+}
+
+void RegisterKeychainChannel(flutter::BinaryMessenger* messenger) {
+  std::shared_ptr<Channel> channel =
+      MakeServiceChannel(messenger, "orvalin.ai/keychain");
+  // The handler keeps the channel object alive as long as it is installed.
+  channel->SetCallHandler([channel](const Call& call, Result result) {
+    HandleKeychainCall(call, std::move(result));
+  });
+}
+
+}  // namespace orvalin

@@ -1,0 +1,249 @@
+// The keychain channel against the prefix's real credential vault.
+// clang-format off
+#include <windows.h>  // first: the headers below need it
+// clang-format on
+
+#include <gtest/gtest.h>
+#include <wincred.h>
+
+#include <optional>
+#include <string>
+
+#include "services/keychain_service.h"
+#include "services/tests/channel_harness.h"
+
+namespace orvalin::testing {
+namespace {
+
+constexpr char kChannel[] = "orvalin.ai/keychain";
+
+struct CredentialDeleter {
+  void operator()(CREDENTIALW* credential) const { CredFree(credential); }
+};
+using UniqueCredential = std::unique_ptr<CREDENTIALW, CredentialDeleter>;
+
+UniqueCredential ReadRaw(const std::wstring& target) {
+  CREDENTIALW* raw = nullptr;
+  if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &raw)) {
+    return nullptr;
+  }
+  return UniqueCredential(raw);
+}
+
+// Puts an entry that stood under |target| before the test back afterwards,
+// and removes one that did not.
+class CredentialRestorer {
+ public:
+  explicit CredentialRestorer(std::wstring target)
+      : target_(std::move(target)) {
+    if (UniqueCredential old = ReadRaw(target_)) {
+      blob_ = std::string(reinterpret_cast<const char*>(old->CredentialBlob),
+                          old->CredentialBlobSize);
+    }
+  }
+  ~CredentialRestorer() {
+    if (!blob_) {
+      CredDeleteW(target_.c_str(), CRED_TYPE_GENERIC, 0);
+      return;
+    }
+    CREDENTIALW credential{};
+    credential.Type = CRED_TYPE_GENERIC;
+    credential.TargetName = target_.data();
+    credential.CredentialBlobSize = static_cast<DWORD>(blob_->size());
+    credential.CredentialBlob = reinterpret_cast<BYTE*>(blob_->data());
+    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+    CredWriteW(&credential, 0);
+  }
+
+ private:
+  std::wstring target_;
+  std::optional<std::string> blob_;
+};
+
+class KeychainTest : public ::testing::Test {
+ protected:
+  KeychainTest() { RegisterKeychainChannel(harness_.messenger()); }
+
+  // A key no other run uses, cleaned up with the test.
+  std::string TestKey(const std::string& name) {
+    std::string key =
+        "services-test/" + std::to_string(GetCurrentProcessId()) + "/" + name;
+    restorers_.push_back(std::make_unique<CredentialRestorer>(
+        std::wstring(kCredentialTargetPrefix) + Utf8ToWide(key)));
+    return key;
+  }
+
+  Answer Read(const std::string& key) {
+    return harness_.Call(kChannel, "read", Map({{"key", EncodableValue(key)}}));
+  }
+  Answer Write(const std::string& key, const std::string& value) {
+    return harness_.Call(
+        kChannel, "write",
+        Map({{"key", EncodableValue(key)}, {"value", EncodableValue(value)}}));
+  }
+  Answer Delete(const std::string& key) {
+    return harness_.Call(kChannel, "delete",
+                         Map({{"key", EncodableValue(key)}}));
+  }
+
+  ChannelHarness harness_;
+  std::vector<std::unique_ptr<CredentialRestorer>> restorers_;
+};
+
+void ExpectSuccess(const Answer& answer, const EncodableValue& value) {
+  EXPECT_EQ(answer.kind, Answer::Kind::kSuccess)
+      << ::testing::PrintToString(answer);
+  EXPECT_EQ(answer.value, value);
+}
+
+TEST_F(KeychainTest, WriteReadReplaceDelete) {
+  const std::string key = TestKey("token");
+  ExpectSuccess(Read(key), EncodableValue());
+  ExpectSuccess(Delete(key), EncodableValue(true));
+
+  ExpectSuccess(Write(key, "first"), EncodableValue(true));
+  ExpectSuccess(Read(key), EncodableValue("first"));
+  ExpectSuccess(Write(key, "second, longer than the first"),
+                EncodableValue(true));
+  ExpectSuccess(Read(key), EncodableValue("second, longer than the first"));
+  ExpectSuccess(Write(key, "3"), EncodableValue(true));
+  ExpectSuccess(Read(key), EncodableValue("3"));
+
+  ExpectSuccess(Delete(key), EncodableValue(true));
+  ExpectSuccess(Read(key), EncodableValue());
+  ExpectSuccess(Delete(key), EncodableValue(true));
+}
+
+TEST_F(KeychainTest, StoresOneGenericLocalMachineCredentialWithTheRawBytes) {
+  const std::string key = TestKey("layout");
+  ExpectSuccess(Write(key, "abc"), EncodableValue(true));
+  UniqueCredential stored =
+      ReadRaw(std::wstring(kCredentialTargetPrefix) + Utf8ToWide(key));
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->Type, static_cast<DWORD>(CRED_TYPE_GENERIC));
+  EXPECT_EQ(stored->Persist, static_cast<DWORD>(CRED_PERSIST_LOCAL_MACHINE));
+  ASSERT_EQ(stored->CredentialBlobSize, 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(stored->CredentialBlob), 3),
+            "abc");
+}
+
+TEST_F(KeychainTest, EmptyValueReadsBackAsEmptyStringNotNull) {
+  const std::string key = TestKey("empty-value");
+  ExpectSuccess(Write(key, ""), EncodableValue(true));
+  UniqueCredential stored =
+      ReadRaw(std::wstring(kCredentialTargetPrefix) + Utf8ToWide(key));
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->CredentialBlobSize, 0u);
+  ExpectSuccess(Read(key), EncodableValue(std::string()));
+}
+
+TEST_F(KeychainTest, EmptyKeyIsThePrefixAlone) {
+  CredentialRestorer restore_empty_key(kCredentialTargetPrefix);
+  ExpectSuccess(Write("", "under the bare prefix"), EncodableValue(true));
+  UniqueCredential stored = ReadRaw(kCredentialTargetPrefix);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(std::wstring(stored->TargetName), kCredentialTargetPrefix);
+  ExpectSuccess(Read(""), EncodableValue("under the bare prefix"));
+  ExpectSuccess(Delete(""), EncodableValue(true));
+  ExpectSuccess(Read(""), EncodableValue());
+}
+
+TEST_F(KeychainTest, NonAsciiKeysAndValuesRoundTripByteForByte) {
+  const std::string key = TestKey("프로필/토큰-é-\xF0\x9F\x94\x91");
+  const std::string value = "비밀 값 ✓ \xF0\x9F\x94\x91 end";
+  ExpectSuccess(Write(key, value), EncodableValue(true));
+  // The target name holds the key's characters in UTF-16.
+  const std::wstring target =
+      std::wstring(kCredentialTargetPrefix) + L"services-test/" +
+      std::to_wstring(GetCurrentProcessId()) + L"/프로필/토큰-é-\U0001F511";
+  UniqueCredential stored = ReadRaw(target);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(stored->CredentialBlob),
+                        stored->CredentialBlobSize),
+            value);
+  ExpectSuccess(Read(key), EncodableValue(value));
+
+  // Bytes that are no UTF-8 are stored and returned unchecked.
+  const std::string raw("\xFF\xFE\x00\x80z", 5);
+  ExpectSuccess(Write(key, raw), EncodableValue(true));
+  ExpectSuccess(Read(key), EncodableValue(raw));
+}
+
+void ExpectBadArgs(const Answer& answer, const char* message) {
+  EXPECT_EQ(answer.kind, Answer::Kind::kError)
+      << ::testing::PrintToString(answer);
+  EXPECT_EQ(answer.code, "bad_args");
+  EXPECT_EQ(answer.message, message);
+  EXPECT_FALSE(answer.has_details);
+}
+
+TEST_F(KeychainTest, ReadAndDeleteRefuseEveryBadArgumentShape) {
+  const std::string key = TestKey("bad-shapes");
+  ExpectSuccess(Write(key, "kept"), EncodableValue(true));
+  EncodableMap numeric_key{{EncodableValue(int32_t{1}), EncodableValue(key)}};
+  for (const char* method : {"read", "delete"}) {
+    SCOPED_TRACE(method);
+    ExpectBadArgs(harness_.Call(kChannel, method), "key required");
+    ExpectBadArgs(harness_.Call(kChannel, method, EncodableValue()),
+                  "key required");
+    ExpectBadArgs(
+        harness_.Call(kChannel, method, EncodableList{EncodableValue(key)}),
+        "key required");
+    ExpectBadArgs(harness_.Call(kChannel, method, EncodableValue(key)),
+                  "key required");
+    ExpectBadArgs(harness_.Call(kChannel, method,
+                                Map({{"key", EncodableValue(int32_t{5})}})),
+                  "key required");
+    ExpectBadArgs(
+        harness_.Call(kChannel, method, Map({{"key", EncodableValue()}})),
+        "key required");
+    ExpectBadArgs(harness_.Call(kChannel, method, EncodableValue(numeric_key)),
+                  "key required");
+  }
+  // None of the refused deletes touched the entry.
+  ExpectSuccess(Read(key), EncodableValue("kept"));
+}
+
+TEST_F(KeychainTest, WriteRefusesEveryBadArgumentShapeAndStoresNothing) {
+  const std::string key = TestKey("bad-write");
+  EncodableMap numeric_key{{EncodableValue(int32_t{1}), EncodableValue(key)},
+                           {EncodableValue("value"), EncodableValue("v")}};
+  const char* kMessage = "key+value required";
+  ExpectBadArgs(harness_.Call(kChannel, "write"), kMessage);
+  ExpectBadArgs(
+      harness_.Call(kChannel, "write",
+                    EncodableList{EncodableValue(key), EncodableValue("v")}),
+      kMessage);
+  ExpectBadArgs(
+      harness_.Call(kChannel, "write", Map({{"key", EncodableValue(key)}})),
+      kMessage);
+  ExpectBadArgs(
+      harness_.Call(kChannel, "write", Map({{"value", EncodableValue("v")}})),
+      kMessage);
+  ExpectBadArgs(harness_.Call(kChannel, "write",
+                              Map({{"key", EncodableValue(key)},
+                                   {"value", EncodableValue(int64_t{42})}})),
+                kMessage);
+  ExpectBadArgs(harness_.Call(kChannel, "write",
+                              Map({{"key", EncodableValue(int32_t{1})},
+                                   {"value", EncodableValue("v")}})),
+                kMessage);
+  ExpectBadArgs(harness_.Call(kChannel, "write", EncodableValue(numeric_key)),
+                kMessage);
+  ExpectSuccess(Read(key), EncodableValue());
+}
+
+TEST_F(KeychainTest, OtherMethodNamesAreNotImplemented) {
+  for (const char* name : {"Read", "WRITE", "remove", "readAll", ""}) {
+    EXPECT_EQ(harness_
+                  .Call(kChannel, name,
+                        Map({{"key", EncodableValue("k")},
+                             {"value", EncodableValue("v")}}))
+                  .kind,
+              Answer::Kind::kNotImplemented)
+        << name;
+  }
+}
+
+}  // namespace
+}  // namespace orvalin::testing
