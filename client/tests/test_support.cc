@@ -1,8 +1,8 @@
 #include "client/tests/test_support.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <new>
 
 #include "client/byte_streams.h"
@@ -71,36 +71,21 @@ void RecordingResult::HandleNotImplemented() {
 
 namespace {
 
-template <typename T>
-std::vector<T> RandomVector(std::mt19937* random, T low, T high) {
+// 0 to 300 elements: both sides of the one-byte length limit.
+template <typename T, typename Distribution>
+std::vector<T> RandomVector(std::mt19937* random, Distribution element) {
   std::vector<T> list(std::uniform_int_distribution<size_t>(0, 300)(*random));
-  for (T& element : list) {
-    if constexpr (std::is_floating_point_v<T>) {
-      element = std::uniform_real_distribution<T>(low, high)(*random);
-    } else {
-      element = static_cast<T>(
-          std::uniform_int_distribution<int64_t>(low, high)(*random));
-    }
-  }
+  for (T& item : list) item = static_cast<T>(element(*random));
   return list;
-}
-
-std::string RandomText(std::mt19937* random) {
-  // Lengths around the one-byte/three-byte length boundary, any byte value.
-  std::string text(std::uniform_int_distribution<size_t>(0, 300)(*random), 0);
-  for (char& c : text) {
-    c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(*random));
-  }
-  return text;
 }
 
 }  // namespace
 
 EncodableValue RandomValue(std::mt19937* random, int depth) {
-  const int kinds = depth > 0 ? 13 : 11;
-  using Limits32 = std::numeric_limits<int32_t>;
-  using Limits64 = std::numeric_limits<int64_t>;
-  switch (std::uniform_int_distribution<int>(0, kinds)(*random)) {
+  using Int64 = std::uniform_int_distribution<int64_t>;
+  using Real = std::uniform_real_distribution<double>;
+  const int last_kind = depth > 0 ? 12 : 10;
+  switch (std::uniform_int_distribution<int>(0, last_kind)(*random)) {
     case 0:
       return EncodableValue();
     case 1:
@@ -108,31 +93,27 @@ EncodableValue RandomValue(std::mt19937* random, int depth) {
     case 2:
       return EncodableValue(static_cast<int32_t>((*random)()));
     case 3:
-      return EncodableValue(
-          std::uniform_int_distribution<int64_t>(Limits64::min())(*random));
+      return EncodableValue(Int64(INT64_MIN)(*random));
     case 4:
-      return EncodableValue(
-          std::uniform_real_distribution<double>(-1e300, 1e300)(*random));
-    case 5:
-      return EncodableValue(RandomText(random));
+      return EncodableValue(Real(-1e300, 1e300)(*random));
+    case 5: {
+      std::vector<char> text = RandomVector<char>(random, Int64(0, 255));
+      return EncodableValue(std::string(text.begin(), text.end()));
+    }
     case 6:
-      return EncodableValue(RandomVector<uint8_t>(random, 0, 255));
+      return EncodableValue(RandomVector<uint8_t>(random, Int64(0, 255)));
     case 7:
       return EncodableValue(
-          RandomVector<int32_t>(random, Limits32::min(), Limits32::max()));
+          RandomVector<int32_t>(random, Int64(INT32_MIN, INT32_MAX)));
     case 8:
-      return EncodableValue(
-          RandomVector<int64_t>(random, Limits64::min(), Limits64::max()));
+      return EncodableValue(RandomVector<int64_t>(random, Int64(INT64_MIN)));
     case 9:
-      return EncodableValue(RandomVector<double>(random, -1e9, 1e9));
+      return EncodableValue(RandomVector<double>(random, Real(-1e9, 1e9)));
     case 10:
-    case 11:
-      return EncodableValue(RandomVector<float>(random, -1e9f, 1e9f));
-    case 12: {
+      return EncodableValue(RandomVector<float>(random, Real(-1e9, 1e9)));
+    case 11: {
       EncodableList list(std::uniform_int_distribution<int>(0, 5)(*random));
-      for (EncodableValue& element : list) {
-        element = RandomValue(random, depth - 1);
-      }
+      for (EncodableValue& item : list) item = RandomValue(random, depth - 1);
       return EncodableValue(std::move(list));
     }
     default: {
