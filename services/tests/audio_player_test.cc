@@ -186,30 +186,29 @@ TEST_F(AudioCommandTest, PlayPauseSendTheirCommandsAndIgnoreFailures) {
 
 TEST_F(AudioCommandTest, SeekClampsAtZeroAndAcceptsOnlyIntegers) {
   ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
-  g_sent.clear();
-  ExpectNullSuccess(Seek(EncodableValue(int64_t{1500})));
-  ExpectNullSuccess(Seek(EncodableValue(int32_t{1500})));
-  ExpectNullSuccess(Seek(EncodableValue(int32_t{-500})));
-  ExpectNullSuccess(Seek(EncodableValue(int64_t{-1})));
-  ExpectNullSuccess(Seek(EncodableValue(1500.0)));
-  ExpectNullSuccess(Seek(EncodableValue("1500")));
-  ExpectNullSuccess(Call("seek"));
-  ExpectNullSuccess(harness_.Call(kChannel, "seek",
-                                  EncodableList{EncodableValue(int32_t{9})}));
-  ExpectNullSuccess(Seek(EncodableValue(int64_t{4294967296})));
-  ExpectNullSuccess(Seek(EncodableValue(int32_t{0})));
-  EXPECT_EQ(g_sent, (std::vector<std::wstring>{
-                        L"seek orvalin_audio to 1500",
-                        L"seek orvalin_audio to 1500",
-                        L"seek orvalin_audio to 0",
-                        L"seek orvalin_audio to 0",
-                        L"seek orvalin_audio to 0",
-                        L"seek orvalin_audio to 0",
-                        L"seek orvalin_audio to 0",
-                        L"seek orvalin_audio to 0",
-                        L"seek orvalin_audio to 4294967296",
-                        L"seek orvalin_audio to 0",
-                    }));
+  const std::vector<std::pair<EncodableValue, const wchar_t*>> cases = {
+      {EncodableValue(int64_t{1500}), L"1500"},
+      {EncodableValue(int32_t{1500}), L"1500"},
+      {EncodableValue(int64_t{4294967296}), L"4294967296"},
+      {EncodableValue(int32_t{0}), L"0"},
+      {EncodableValue(int32_t{-500}), L"0"},
+      {EncodableValue(int64_t{-1}), L"0"},
+      {EncodableValue(1500.0), L"0"},
+      {EncodableValue("1500"), L"0"},
+  };
+  for (const auto& [position, sent] : cases) {
+    g_sent.clear();
+    ExpectNullSuccess(Seek(position));
+    EXPECT_EQ(g_sent, std::vector<std::wstring>{
+                          std::wstring(L"seek orvalin_audio to ") + sent});
+  }
+  for (auto arguments :
+       {EncodableValue(),
+        EncodableValue(EncodableList{EncodableValue(int32_t{9})})}) {
+    g_sent.clear();
+    ExpectNullSuccess(harness_.Call(kChannel, "seek", arguments));
+    EXPECT_EQ(g_sent, std::vector<std::wstring>{L"seek orvalin_audio to 0"});
+  }
 }
 
 TEST_F(AudioCommandTest, OnlyTheExactWordPlayingCountsAsPlaying) {

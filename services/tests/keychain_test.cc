@@ -114,7 +114,8 @@ TEST_F(KeychainTest, WriteReadReplaceDelete) {
   ExpectSuccess(Delete(key), EncodableValue(true));
 }
 
-TEST_F(KeychainTest, StoresOneGenericLocalMachineCredentialWithTheRawBytes) {
+TEST_F(KeychainTest,
+       StoresTheValuesRawBytesInOneGenericLocalMachineCredential) {
   const std::string key = TestKey("layout");
   ExpectSuccess(Write(key, "abc"), EncodableValue(true));
   UniqueCredential stored =
@@ -125,13 +126,10 @@ TEST_F(KeychainTest, StoresOneGenericLocalMachineCredentialWithTheRawBytes) {
   ASSERT_EQ(stored->CredentialBlobSize, 3u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(stored->CredentialBlob), 3),
             "abc");
-}
 
-TEST_F(KeychainTest, EmptyValueReadsBackAsEmptyStringNotNull) {
-  const std::string key = TestKey("empty-value");
+  // An empty value is a zero-length secret: it reads back as "", not null.
   ExpectSuccess(Write(key, ""), EncodableValue(true));
-  UniqueCredential stored =
-      ReadRaw(std::wstring(kCredentialTargetPrefix) + Utf8ToWide(key));
+  stored = ReadRaw(std::wstring(kCredentialTargetPrefix) + Utf8ToWide(key));
   ASSERT_NE(stored, nullptr);
   EXPECT_EQ(stored->CredentialBlobSize, 0u);
   ExpectSuccess(Read(key), EncodableValue(std::string()));

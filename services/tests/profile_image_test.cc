@@ -198,6 +198,10 @@ bool StartDialogDriver(const std::wstring& unix_script,
 }
 
 TEST(ProfileImageDialogTest, RealDialogReturnsTheTypedFilesBytes) {
+  // Without the driver nothing would ever close the modal dialog.
+  if (GetFileAttributesW(L"Z:\\usr\\bin\\xdotool") == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "xdotool is not installed";
+  }
   ChannelHarness harness;
   RegisterProfileImageChannel(harness.messenger(), nullptr);
   TempDir dir;

@@ -65,25 +65,6 @@ TEST_F(ServiceChannelsTest, EveryChannelRefusesTheNamesOfTheOtherRows) {
   }
 }
 
-// The storage folder and the dialog are left to their own tests: here they
-// would create a folder in the shared prefix or wait for a user.
-TEST_F(ServiceChannelsTest, EachChannelAnswersOneOfItsOwnMethods) {
-  RegisterServiceChannels(harness_.messenger(), nullptr);
-  const std::vector<std::pair<std::string, std::string>> calls = {
-      {"orvalin.ai/keychain", "read"},
-      {"orvalin.ai/auth_callback", "takePendingAuthCallbackUrls"},
-      {"orvalin.ai/auth_session", "startAuthSession"},
-      {"orvalin.ai/audio_player", "state"},
-      {"orvalin.ai/pdf_export", "savePdf"},
-  };
-  for (const auto& [channel, method] : calls) {
-    Answer answer = harness_.Call(channel, method);
-    EXPECT_TRUE(answer.kind == Answer::Kind::kSuccess ||
-                answer.kind == Answer::Kind::kError)
-        << channel << ": " << ::testing::PrintToString(answer);
-  }
-}
-
 TEST_F(ServiceChannelsTest, RelayPushesOnlyAfterRegistration) {
   AuthCallbackRelay::Instance().Deliver(L"orvalinai://login-callback?early");
   RegisterServiceChannels(harness_.messenger(), nullptr);
