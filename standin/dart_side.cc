@@ -8,6 +8,9 @@
 namespace standin {
 namespace {
 
+// How long the reader waits for data before it looks at the stop flag.
+constexpr long kStopPollMicroseconds = 50 * 1000;
+
 // Owns a getaddrinfo result.
 struct AddrInfoDeleter {
   void operator()(addrinfo* info) const { freeaddrinfo(info); }
@@ -134,7 +137,9 @@ DartSideConnection::DartSideConnection(SOCKET socket, HWND sink)
 }
 
 DartSideConnection::~DartSideConnection() {
-  // Shutting the socket down ends the reader's blocking receive.
+  // Wine does not end a blocking receive when the socket is shut down, so
+  // the reader polls this flag between waits.
+  stopping_ = true;
   shutdown(socket_, SD_BOTH);
   if (reader_.joinable()) reader_.join();
   closesocket(socket_);
@@ -157,9 +162,23 @@ bool DartSideConnection::Send(const std::vector<uint8_t>& frame) {
   return true;
 }
 
+bool DartSideConnection::WaitReadable() {
+  while (!stopping_) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_, &readable);
+    timeval wait{0, kStopPollMicroseconds};
+    const int ready = select(0, &readable, nullptr, nullptr, &wait);
+    if (ready < 0) return false;
+    if (ready > 0) return true;
+  }
+  return false;
+}
+
 bool DartSideConnection::ReadExactly(uint8_t* data, size_t size) {
   size_t offset = 0;
   while (offset < size) {
+    if (!WaitReadable()) return false;
     const int received = recv(socket_, reinterpret_cast<char*>(data + offset),
                               static_cast<int>(size - offset), 0);
     if (received <= 0) return false;

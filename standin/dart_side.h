@@ -47,6 +47,8 @@ class DartSideConnection {
  private:
   DartSideConnection(SOCKET socket, HWND sink);
   void ReadLoop();
+  // False once the connection is being closed.
+  bool WaitReadable();
   bool ReadExactly(uint8_t* data, size_t size);
 
   // Keeps Winsock started for as long as the socket exists.
@@ -65,6 +67,7 @@ class DartSideConnection {
   HWND sink_;
   std::mutex write_lock_;
   std::atomic<bool> broken_{false};
+  std::atomic<bool> stopping_{false};
   std::thread reader_;
 };
 

@@ -1,0 +1,565 @@
+// The stand-in engine through its C interface, as a host and as the Dart
+// side (over a loopback socket) see it.
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "embedding/flutter_windows.h"
+#include "gtest/gtest.h"
+#include "standin/standin_report.h"
+
+namespace {
+
+constexpr DWORD kWaitMs = 5000;
+
+// Runs the platform thread's messages until |done| or the wait ends.
+bool PumpUntil(const std::function<bool()>& done, DWORD wait_ms = kWaitMs) {
+  const ULONGLONG deadline = GetTickCount64() + wait_ms;
+  while (!done()) {
+    if (GetTickCount64() > deadline) return false;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    Sleep(1);
+  }
+  return true;
+}
+
+void PumpFor(DWORD ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+// Sets an environment variable for one test.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
+    SetEnvironmentVariableW(name, value);
+  }
+  ~ScopedEnvironment() { SetEnvironmentVariableW(name_, nullptr); }
+
+ private:
+  const wchar_t* name_;
+};
+
+FlutterDesktopEngineRef CreateEngine(
+    const wchar_t* assets = L"data\\flutter_assets",
+    const wchar_t* icu = L"data\\icudtl.dat") {
+  static const char* const kArguments[] = {"first", "zweite \xEC\x95\x88"};
+  FlutterDesktopEngineProperties properties{};
+  properties.assets_path = assets;
+  properties.icu_data_path = icu;
+  properties.aot_library_path = L"data\\app.so";
+  properties.dart_entrypoint = "";
+  properties.dart_entrypoint_argc = 2;
+  properties.dart_entrypoint_argv = const_cast<const char**>(kArguments);
+  return FlutterDesktopEngineCreate(&properties);
+}
+
+struct Frame {
+  uint8_t kind = 0;
+  std::vector<uint8_t> body;  // Without the kind byte.
+
+  uint32_t U32(size_t offset) const {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= body.at(offset + i) << (8 * i);
+    return value;
+  }
+  // A length-prefixed field at |*offset|, which moves past it.
+  std::string Field(size_t* offset) const {
+    const uint32_t size = U32(*offset);
+    std::string text(body.begin() + *offset + 4,
+                     body.begin() + *offset + 4 + size);
+    *offset += 4 + size;
+    return text;
+  }
+};
+
+void PutU32(std::vector<uint8_t>* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutField(std::vector<uint8_t>* out, const std::string& text) {
+  PutU32(out, static_cast<uint32_t>(text.size()));
+  out->insert(out->end(), text.begin(), text.end());
+}
+
+// Plays the Dart side: listens on a loopback port named to the engine
+// through ORVALIN_STANDIN_DART_SIDE.
+class DartSide {
+ public:
+  DartSide() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(listener_, 1);
+    int size = sizeof(address);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::wstring value =
+        L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port));
+    SetEnvironmentVariableW(L"ORVALIN_STANDIN_DART_SIDE", value.c_str());
+  }
+  ~DartSide() {
+    SetEnvironmentVariableW(L"ORVALIN_STANDIN_DART_SIDE", nullptr);
+    if (connection_ != INVALID_SOCKET) closesocket(connection_);
+    closesocket(listener_);
+    WSACleanup();
+  }
+
+  // After the engine was created: its connection is in the backlog.
+  bool Accept() {
+    connection_ = accept(listener_, nullptr, nullptr);
+    DWORD timeout = kWaitMs;
+    setsockopt(connection_, SOL_SOCKET, SO_RCVTIMEO,
+               reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    return connection_ != INVALID_SOCKET;
+  }
+
+  // False on timeout or end of stream.
+  bool Read(Frame* frame) {
+    uint8_t prefix[4];
+    if (!ReadExactly(prefix, 4)) return false;
+    const uint32_t size = prefix[0] | prefix[1] << 8 | prefix[2] << 16 |
+                          static_cast<uint32_t>(prefix[3]) << 24;
+    std::vector<uint8_t> body(size);
+    if (size == 0 || !ReadExactly(body.data(), size)) return false;
+    frame->kind = body[0];
+    frame->body.assign(body.begin() + 1, body.end());
+    return true;
+  }
+
+  // The next EVENT's name and JSON, skipping nothing: the next frame must
+  // be an event.
+  bool ReadEvent(std::string* name, std::string* json) {
+    Frame frame;
+    if (!Read(&frame) || frame.kind != 0x83) return false;
+    size_t offset = 0;
+    *name = frame.Field(&offset);
+    *json = frame.Field(&offset);
+    return true;
+  }
+
+  void Write(uint8_t kind, const std::vector<uint8_t>& fields) {
+    std::vector<uint8_t> frame;
+    PutU32(&frame, static_cast<uint32_t>(fields.size() + 1));
+    frame.push_back(kind);
+    frame.insert(frame.end(), fields.begin(), fields.end());
+    send(connection_, reinterpret_cast<const char*>(frame.data()),
+         static_cast<int>(frame.size()), 0);
+  }
+
+  void SendMessageFrame(uint32_t id, const std::string& channel,
+                        const std::string& payload) {
+    std::vector<uint8_t> fields;
+    PutU32(&fields, id);
+    PutField(&fields, channel);
+    PutField(&fields, payload);
+    Write(0x01, fields);
+  }
+
+  void SendControl(const std::string& key, const std::string& value) {
+    std::vector<uint8_t> fields;
+    PutField(&fields, key);
+    PutField(&fields, value);
+    Write(0x03, fields);
+  }
+
+  // Sends a MESSAGE to a channel nobody handles and waits for its empty
+  // REPLY, so every frame sent before it has been handled.
+  bool Sync(uint32_t id) {
+    SendMessageFrame(id, "standin.test/nobody", "");
+    Frame frame;
+    return ReadWhilePumping(&frame) && frame.kind == 0x81 &&
+           frame.U32(0) == id && frame.U32(4) == 0;
+  }
+
+  // Reads one frame while the platform thread keeps handling messages.
+  bool ReadWhilePumping(Frame* frame) {
+    PumpUntil([this] {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(connection_, &readable);
+      timeval now{0, 0};
+      return select(0, &readable, nullptr, nullptr, &now) > 0;
+    });
+    return Read(frame);
+  }
+
+ private:
+  bool ReadExactly(uint8_t* data, size_t size) {
+    size_t offset = 0;
+    while (offset < size) {
+      const int received =
+          recv(connection_, reinterpret_cast<char*>(data + offset),
+               static_cast<int>(size - offset), 0);
+      if (received <= 0) return false;
+      offset += received;
+    }
+    return true;
+  }
+
+  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET connection_ = INVALID_SOCKET;
+};
+
+// Records what a messenger callback saw.
+struct Incoming {
+  int calls = 0;
+  std::string payload;
+  const FlutterDesktopMessageResponseHandle* handle = nullptr;
+  DWORD thread = 0;
+};
+
+void RecordIncoming(FlutterDesktopMessengerRef /*messenger*/,
+                    const FlutterDesktopMessage* message, void* user_data) {
+  auto* incoming = static_cast<Incoming*>(user_data);
+  ++incoming->calls;
+  incoming->payload.assign(reinterpret_cast<const char*>(message->message),
+                           message->message_size);
+  incoming->handle = message->response_handle;
+  incoming->thread = GetCurrentThreadId();
+}
+
+struct Reply {
+  int calls = 0;
+  std::string payload;
+};
+
+void RecordReply(const uint8_t* data, size_t size, void* user_data) {
+  auto* reply = static_cast<Reply*>(user_data);
+  ++reply->calls;
+  reply->payload.assign(reinterpret_cast<const char*>(data), size);
+}
+
+const uint8_t* Bytes(const std::string& text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+TEST(StandinEngineTest, RefusesAMissingDataFolder) {
+  EXPECT_EQ(CreateEngine(L"missing\\flutter_assets"), nullptr);
+  EXPECT_EQ(CreateEngine(L"data\\flutter_assets", L"missing\\icudtl.dat"),
+            nullptr);
+  // The assets path must be a folder, not a file.
+  EXPECT_EQ(CreateEngine(L"data\\app.so"), nullptr);
+  EXPECT_EQ(FlutterDesktopViewControllerCreate(100, 100, nullptr), nullptr);
+}
+
+TEST(StandinEngineTest, MessengerOutlivesTheEngineWhileReferenced) {
+  FlutterDesktopEngineRef engine = CreateEngine();
+  ASSERT_NE(engine, nullptr);
+  FlutterDesktopMessengerRef messenger =
+      FlutterDesktopMessengerAddRef(FlutterDesktopEngineGetMessenger(engine));
+  FlutterDesktopMessengerRef locked = FlutterDesktopMessengerLock(messenger);
+  EXPECT_TRUE(FlutterDesktopMessengerIsAvailable(messenger));
+  FlutterDesktopMessengerUnlock(locked);
+  EXPECT_TRUE(FlutterDesktopEngineDestroy(engine));
+  locked = FlutterDesktopMessengerLock(messenger);
+  EXPECT_FALSE(FlutterDesktopMessengerIsAvailable(messenger));
+  FlutterDesktopMessengerUnlock(locked);
+  Reply reply;
+  EXPECT_FALSE(FlutterDesktopMessengerSend(messenger, "c", Bytes("x"), 1));
+  EXPECT_FALSE(FlutterDesktopMessengerSendWithReply(messenger, "c", Bytes("x"),
+                                                    1, RecordReply, &reply));
+  PumpFor(50);
+  EXPECT_EQ(reply.calls, 0);
+  FlutterDesktopMessengerRelease(messenger);
+}
+
+TEST(StandinEngineTest, LockHoldsOffTeardown) {
+  FlutterDesktopEngineRef engine = CreateEngine();
+  ASSERT_NE(engine, nullptr);
+  FlutterDesktopMessengerRef messenger =
+      FlutterDesktopMessengerAddRef(FlutterDesktopEngineGetMessenger(engine));
+  std::atomic<bool> locked{false};
+  std::atomic<bool> released{false};
+  std::thread holder([&] {
+    FlutterDesktopMessengerRef held = FlutterDesktopMessengerLock(messenger);
+    locked = true;
+    Sleep(200);
+    released = true;
+    FlutterDesktopMessengerUnlock(held);
+  });
+  while (!locked) Sleep(1);
+  FlutterDesktopEngineDestroy(engine);
+  // Teardown had to wait for the holder's unlock.
+  EXPECT_TRUE(released);
+  holder.join();
+  FlutterDesktopMessengerRelease(messenger);
+}
+
+TEST(StandinEngineTest, WithoutDartSideRepliesComeEmptyAndLater) {
+  FlutterDesktopEngineRef engine = CreateEngine();
+  ASSERT_NE(engine, nullptr);
+  FlutterDesktopMessengerRef messenger =
+      FlutterDesktopEngineGetMessenger(engine);
+  Reply answered;
+  ASSERT_TRUE(FlutterDesktopMessengerSendWithReply(messenger, "c", Bytes("abc"),
+                                                   3, RecordReply, &answered));
+  EXPECT_EQ(answered.calls, 0);
+  EXPECT_TRUE(PumpUntil([&] { return answered.calls > 0; }));
+  Reply at_shutdown;
+  ASSERT_TRUE(FlutterDesktopMessengerSendWithReply(
+      messenger, "c", Bytes("abc"), 3, RecordReply, &at_shutdown));
+  FlutterDesktopEngineDestroy(engine);
+  PumpFor(50);
+  EXPECT_EQ(answered.calls, 1);
+  EXPECT_EQ(answered.payload, "");
+  EXPECT_EQ(at_shutdown.calls, 1);
+}
+
+TEST(StandinEngineTest, DpiFollowsTheOverride) {
+  const HMONITOR monitor =
+      MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  EXPECT_GT(FlutterDesktopGetDpiForMonitor(monitor), 0u);
+  ScopedEnvironment dpi(L"ORVALIN_STANDIN_DPI", L"144");
+  EXPECT_EQ(FlutterDesktopGetDpiForMonitor(monitor), 144u);
+}
+
+class StandinViewTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (controller_ != nullptr)
+      FlutterDesktopViewControllerDestroy(controller_);
+  }
+  FlutterDesktopViewControllerRef controller_ = nullptr;
+};
+
+TEST_F(StandinViewTest, ChildViewOfTheGivenSize) {
+  FlutterDesktopEngineRef engine = CreateEngine();
+  controller_ = FlutterDesktopViewControllerCreate(320, 240, engine);
+  ASSERT_NE(controller_, nullptr);
+  // The controller owns the engine now.
+  EXPECT_FALSE(FlutterDesktopEngineDestroy(engine));
+  const HWND view = FlutterDesktopViewGetHWND(
+      FlutterDesktopViewControllerGetView(controller_));
+  ASSERT_TRUE(IsWindow(view));
+  EXPECT_TRUE(GetWindowLongPtrW(view, GWL_STYLE) & WS_CHILD);
+  RECT client;
+  GetClientRect(view, &client);
+  EXPECT_EQ(client.right, 320);
+  EXPECT_EQ(client.bottom, 240);
+  FlutterDesktopViewControllerDestroy(controller_);
+  controller_ = nullptr;
+  EXPECT_FALSE(IsWindow(view));
+}
+
+TEST_F(StandinViewTest, NextFrameCallbackRunsOnceOnThePlatformThread) {
+  // The handle stays usable for callbacks once the controller owns it.
+  FlutterDesktopEngineRef owned = CreateEngine();
+  controller_ = FlutterDesktopViewControllerCreate(200, 100, owned);
+  ASSERT_NE(controller_, nullptr);
+  struct Frames {
+    int calls = 0;
+    DWORD thread = 0;
+  } frames;
+  FlutterDesktopEngineSetNextFrameCallback(
+      owned,
+      [](void* user_data) {
+        auto* seen = static_cast<Frames*>(user_data);
+        ++seen->calls;
+        seen->thread = GetCurrentThreadId();
+      },
+      &frames);
+  EXPECT_EQ(frames.calls, 0);
+  EXPECT_TRUE(PumpUntil([&] { return frames.calls > 0; }));
+  EXPECT_EQ(frames.thread, GetCurrentThreadId());
+  FlutterDesktopViewControllerForceRedraw(controller_);
+  PumpFor(100);
+  EXPECT_EQ(frames.calls, 1);
+}
+
+TEST_F(StandinViewTest, TopLevelMessagesAreClaimedOnlyWhenAsked) {
+  ScopedEnvironment claim(L"ORVALIN_STANDIN_CLAIM_MESSAGE", L"1234");
+  controller_ = FlutterDesktopViewControllerCreate(10, 10, CreateEngine());
+  ASSERT_NE(controller_, nullptr);
+  LRESULT result = 99;
+  EXPECT_TRUE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
+      controller_, nullptr, 1234, 0, 0, &result));
+  EXPECT_EQ(result, 0);
+  for (UINT message : {0x0001u, 0x0005u, 0x001Du, 0x004Au, 1235u}) {
+    result = 99;
+    EXPECT_FALSE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
+        controller_, nullptr, message, 0, 0, &result));
+    EXPECT_EQ(result, 99);
+  }
+}
+
+class StandinDartSideTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    engine_ = CreateEngine();
+    ASSERT_NE(engine_, nullptr);
+    ASSERT_TRUE(dart_.Accept());
+    messenger_ = FlutterDesktopEngineGetMessenger(engine_);
+    std::string name;
+    std::string json;
+    ASSERT_TRUE(dart_.ReadEvent(&name, &json));
+    ASSERT_EQ(name, "engine_created");
+    created_json_ = json;
+  }
+  void TearDown() override {
+    if (engine_ != nullptr) FlutterDesktopEngineDestroy(engine_);
+  }
+
+  DartSide dart_;
+  FlutterDesktopEngineRef engine_ = nullptr;
+  FlutterDesktopMessengerRef messenger_ = nullptr;
+  std::string created_json_;
+};
+
+TEST_F(StandinDartSideTest, EngineCreatedCarriesTheProperties) {
+  EXPECT_EQ(created_json_,
+            "{\"assets_path\":\"data\\\\flutter_assets\","
+            "\"icu_data_path\":\"data\\\\icudtl.dat\","
+            "\"aot_library_path\":\"data\\\\app.so\",\"entrypoint\":\"\","
+            "\"arguments\":[\"first\",\"zweite \xEC\x95\x88\"]}");
+}
+
+TEST_F(StandinDartSideTest, MessageIsDeliveredAndAnsweredOnce) {
+  Incoming incoming;
+  FlutterDesktopMessengerSetCallback(messenger_, "standin.test/c",
+                                     RecordIncoming, &incoming);
+  dart_.SendMessageFrame(7, "standin.test/c", "ping");
+  ASSERT_TRUE(PumpUntil([&] { return incoming.calls == 1; }));
+  EXPECT_EQ(incoming.payload, "ping");
+  EXPECT_EQ(incoming.thread, GetCurrentThreadId());
+  FlutterDesktopMessengerSendResponse(messenger_, incoming.handle,
+                                      Bytes("pong"), 4);
+  FlutterDesktopMessengerSendResponse(messenger_, incoming.handle,
+                                      Bytes("again"), 5);
+  Frame frame;
+  ASSERT_TRUE(dart_.Read(&frame));
+  EXPECT_EQ(frame.kind, 0x81);
+  EXPECT_EQ(frame.U32(0), 7u);
+  size_t offset = 4;
+  EXPECT_EQ(frame.Field(&offset), "pong");
+  // The duplicate answer sent nothing: the next frame is Sync's reply.
+  EXPECT_TRUE(dart_.Sync(8));
+}
+
+TEST_F(StandinDartSideTest, ChannelWithoutCallbackIsAnsweredEmpty) {
+  Incoming incoming;
+  FlutterDesktopMessengerSetCallback(messenger_, "standin.test/c",
+                                     RecordIncoming, &incoming);
+  FlutterDesktopMessengerSetCallback(messenger_, "standin.test/c", nullptr,
+                                     nullptr);
+  dart_.SendMessageFrame(9, "standin.test/c", "ping");
+  Frame frame;
+  ASSERT_TRUE(dart_.ReadWhilePumping(&frame));
+  EXPECT_EQ(frame.kind, 0x81);
+  EXPECT_EQ(frame.U32(0), 9u);
+  EXPECT_EQ(frame.U32(4), 0u);
+  EXPECT_EQ(incoming.calls, 0);
+}
+
+TEST_F(StandinDartSideTest, HostMessagesAndTheirReplies) {
+  ASSERT_TRUE(FlutterDesktopMessengerSend(messenger_, "standin.test/h",
+                                          Bytes("one"), 3));
+  Reply reply;
+  ASSERT_TRUE(FlutterDesktopMessengerSendWithReply(
+      messenger_, "standin.test/h", Bytes("two"), 3, RecordReply, &reply));
+  Frame first;
+  Frame second;
+  ASSERT_TRUE(dart_.Read(&first));
+  ASSERT_TRUE(dart_.Read(&second));
+  size_t offset = 4;
+  EXPECT_EQ(first.kind, 0x82);
+  EXPECT_EQ(first.U32(0), 0u);
+  EXPECT_EQ(first.Field(&offset), "standin.test/h");
+  EXPECT_EQ(first.Field(&offset), "one");
+  const uint32_t id = second.U32(0);
+  EXPECT_NE(id, 0u);
+  std::vector<uint8_t> fields;
+  PutU32(&fields, id);
+  PutField(&fields, "answer");
+  dart_.Write(0x02, fields);
+  dart_.Write(0x02, fields);  // A second answer to the same id is ignored.
+  ASSERT_TRUE(PumpUntil([&] { return reply.calls > 0; }));
+  EXPECT_TRUE(dart_.Sync(10));
+  EXPECT_EQ(reply.calls, 1);
+  EXPECT_EQ(reply.payload, "answer");
+}
+
+TEST_F(StandinDartSideTest, ControlClaimsAndWatchesWindowMessages) {
+  FlutterDesktopViewControllerRef controller =
+      FlutterDesktopViewControllerCreate(50, 50, engine_);
+  ASSERT_NE(controller, nullptr);
+  engine_ = nullptr;  // Owned by the controller now.
+  std::string name;
+  std::string json;
+  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
+  EXPECT_EQ(name, "view_created");
+  EXPECT_EQ(json, "{\"width\":50,\"height\":50}");
+  dart_.SendControl("claim_message", "1025");
+  dart_.SendControl("watch_message", "1026");
+  ASSERT_TRUE(dart_.Sync(11));
+  LRESULT result = 5;
+  EXPECT_TRUE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
+      controller, nullptr, 1025, 0, 0, &result));
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
+      controller, nullptr, 1026, 0, 0, &result));
+  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
+  EXPECT_EQ(name, "window_message");
+  EXPECT_EQ(json, "{\"message\":1025,\"claimed\":true}");
+  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
+  EXPECT_EQ(name, "window_message");
+  EXPECT_EQ(json, "{\"message\":1026,\"claimed\":false}");
+  dart_.SendControl("unclaim_message", "1025");
+  ASSERT_TRUE(dart_.Sync(12));
+  EXPECT_FALSE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
+      controller, nullptr, 1025, 0, 0, &result));
+  FlutterDesktopViewControllerDestroy(controller);
+  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
+  EXPECT_EQ(name, "engine_shutdown");
+  Frame frame;
+  EXPECT_FALSE(dart_.Read(&frame));  // The socket closed after it.
+}
+
+TEST_F(StandinDartSideTest, PluginsReportTheirRegistration) {
+  HMODULE plugin = LoadLibraryW(L"url_launcher_windows_plugin.dll");
+  ASSERT_NE(plugin, nullptr);
+  using Register = void (*)(FlutterDesktopPluginRegistrarRef);
+  auto register_plugin = reinterpret_cast<Register>(reinterpret_cast<void*>(
+      GetProcAddress(plugin, "UrlLauncherWindowsRegisterWithRegistrar")));
+  ASSERT_NE(register_plugin, nullptr);
+  register_plugin(
+      FlutterDesktopEngineGetPluginRegistrar(engine_, "UrlLauncherWindows"));
+  FreeLibrary(plugin);
+  std::string name;
+  std::string json;
+  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
+  EXPECT_EQ(name, "registrar_requested");
+  EXPECT_EQ(json, "{\"name\":\"UrlLauncherWindows\"}");
+  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
+  EXPECT_EQ(name, "plugin_registered");
+  EXPECT_EQ(json,
+            "{\"name\":\"UrlLauncherWindows\",\"registrar\":"
+            "\"UrlLauncherWindows\"}");
+}
+
+TEST_F(StandinDartSideTest, PendingReplyIsAnsweredEmptyAtShutdown) {
+  Reply reply;
+  ASSERT_TRUE(FlutterDesktopMessengerSendWithReply(
+      messenger_, "standin.test/h", Bytes("x"), 1, RecordReply, &reply));
+  FlutterDesktopEngineDestroy(engine_);
+  engine_ = nullptr;
+  EXPECT_EQ(reply.calls, 1);
+  EXPECT_EQ(reply.payload, "");
+}
+
+}  // namespace
