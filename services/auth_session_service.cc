@@ -60,7 +60,8 @@ std::unique_ptr<SessionContext> AdoptContext(void* context) {
 }
 
 // Answers and frees a session that a newer sign-in displaced, so its Dart
-// call does not wait forever.
+// call does not wait forever. Only this launcher registers sessions; a
+// context of any other kind is not ours to interpret.
 void AnswerSuperseded(DetachedSession session) {
   if (!session || session.callback != &OnSessionCallbackUrl) {
     return;

@@ -4,7 +4,7 @@
 #define SERVICES_SERVICE_HELPERS_H_
 
 // clang-format off
-#include <windows.h>  // first: the headers below need it
+#include <windows.h>  // before client/: it undoes the SendMessage macro
 // clang-format on
 
 #include <memory>

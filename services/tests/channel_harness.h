@@ -5,7 +5,7 @@
 #define SERVICES_TESTS_CHANNEL_HARNESS_H_
 
 // clang-format off
-#include <windows.h>  // first: the headers below need it
+#include <windows.h>  // before client/: it undoes the SendMessage macro
 // clang-format on
 
 #include <cstdint>
