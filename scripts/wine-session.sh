@@ -34,6 +34,10 @@ wine_session_start() {
     wineserver -w
   fi
   wineserver -p >/dev/null 2>&1
+  # The first Wine program starts the prefix's services, which outlive it
+  # and inherit its standard streams; started here, they hold no pipe of
+  # CTest's open (CTest waits for those pipes to close).
+  wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
 wine_session_stop() {
