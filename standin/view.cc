@@ -78,18 +78,18 @@ GdiObject MakeFont(int height, int weight) {
 }
 
 void DrawLine(HDC dc, const std::wstring& text, HGDIOBJ font, COLORREF color,
-              RECT area) {
+              RECT area, UINT alignment) {
   SelectScope select(dc, font);
   SetTextColor(dc, color);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
-            DT_CENTER | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+            DT_CENTER | DT_SINGLELINE | DT_NOPREFIX | alignment);
 }
 
 std::wstring StatusLine(const FlutterDesktopEngine& engine) {
-  return L"stand-in engine \x2022 " + std::to_wstring(engine.channel_count()) +
-         L" channels registered \x2022 " +
-         std::to_wstring(engine.messages_handled()) +
-         L" messages handled \x2022 Dart side " +
+  return L"stand-in engine \x2022 channels registered: " +
+         std::to_wstring(engine.channel_count()) +
+         L" \x2022 messages handled: " +
+         std::to_wstring(engine.messages_handled()) + L" \x2022 Dart side " +
          (engine.connected() ? L"connected" : L"not connected");
 }
 
@@ -196,13 +196,13 @@ void FlutterDesktopViewController::Paint(HWND window) {
   GdiObject status_font(MakeFont(15 * scale / 96, FW_NORMAL));
   SetBkMode(paint.dc(), TRANSPARENT);
   const LONG middle = (client.top + client.bottom) / 2;
+  const LONG gap = 12 * scale / 96;
   RECT title_area = client;
-  title_area.bottom = middle;
+  title_area.bottom = middle - gap;
   RECT status_area = client;
-  status_area.top = middle;
-  status_area.bottom = middle + 40 * scale / 96;
-  DrawLine(paint.dc(), L"Orvalin AI", title_font.get(), kTitleColor,
-           title_area);
+  status_area.top = middle + gap;
+  DrawLine(paint.dc(), L"Orvalin AI", title_font.get(), kTitleColor, title_area,
+           DT_BOTTOM);
   DrawLine(paint.dc(), StatusLine(*engine_), status_font.get(), kStatusColor,
-           status_area);
+           status_area, DT_TOP);
 }
