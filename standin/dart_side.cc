@@ -110,7 +110,7 @@ std::unique_ptr<DartSideConnection> DartSideConnection::Connect(
   if (!ParseLoopbackAddress(address, &target, &target_size)) {
     std::fprintf(stderr,
                  "standin: ignoring ORVALIN_STANDIN_DART_SIDE=%s (not a "
-                 "loopback address)\n",
+                 "loopback address and port)\n",
                  address.c_str());
     std::fflush(stderr);
     return nullptr;

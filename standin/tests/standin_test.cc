@@ -109,9 +109,20 @@ class DartSide {
     listen(listener_, 1);
     int size = sizeof(address);
     getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    const std::wstring value =
-        L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port));
+    port_ = ntohs(address.sin_port);
+    const std::wstring value = L"127.0.0.1:" + std::to_wstring(port_);
     SetEnvironmentVariableW(L"ORVALIN_STANDIN_DART_SIDE", value.c_str());
+  }
+
+  int port() const { return port_; }
+
+  // Whether an engine's connection waits in the backlog.
+  bool HasPendingConnection() {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener_, &readable);
+    timeval wait{0, 200 * 1000};
+    return select(0, &readable, nullptr, nullptr, &wait) > 0;
   }
   ~DartSide() {
     SetEnvironmentVariableW(L"ORVALIN_STANDIN_DART_SIDE", nullptr);
@@ -214,6 +225,7 @@ class DartSide {
 
   SOCKET listener_ = INVALID_SOCKET;
   SOCKET connection_ = INVALID_SOCKET;
+  int port_ = 0;
 };
 
 // Records what a messenger callback saw.
@@ -256,6 +268,25 @@ TEST(StandinEngineTest, RefusesAMissingDataFolder) {
   // The assets path must be a folder, not a file.
   EXPECT_EQ(CreateEngine(L"data\\app.so"), nullptr);
   EXPECT_EQ(FlutterDesktopViewControllerCreate(100, 100, nullptr), nullptr);
+}
+
+TEST(StandinEngineTest, ConnectsOnlyToALoopbackAddressWithPort) {
+  DartSide dart;
+  const std::wstring port = std::to_wstring(dart.port());
+  for (const std::wstring& address : std::vector<std::wstring>{
+           L"localhost:" + port, L"127.0.0.1:" + port + L"x", L"127.0.0.1",
+           L"127.0.0.1:0", L"::1:" + port, L"127.0.0.1:99999"}) {
+    SetEnvironmentVariableW(L"ORVALIN_STANDIN_DART_SIDE", address.c_str());
+    FlutterDesktopEngineRef engine = CreateEngine();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_FALSE(dart.HasPendingConnection());
+    FlutterDesktopEngineDestroy(engine);
+  }
+  SetEnvironmentVariableW(L"ORVALIN_STANDIN_DART_SIDE",
+                          (L"127.0.0.1:" + port).c_str());
+  FlutterDesktopEngineRef engine = CreateEngine();
+  EXPECT_TRUE(dart.HasPendingConnection());
+  FlutterDesktopEngineDestroy(engine);
 }
 
 TEST(StandinEngineTest, MessengerOutlivesTheEngineWhileReferenced) {
