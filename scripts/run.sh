@@ -37,8 +37,7 @@ step "Starting Wine (prefix $build/wineprefix)"
 # shellcheck source=scripts/wine-session.sh
 source scripts/wine-session.sh
 trap wine_session_stop EXIT
-# Its last step fails only when this prefix's wineserver already runs.
-wine_session_start "$build" || echo "(using the prefix's running wineserver)"
+wine_session_start "$build"
 echo "display: $DISPLAY"
 
 if ((headless == 0)); then

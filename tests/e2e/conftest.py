@@ -93,6 +93,12 @@ class WineSession:
             # for this prefix stays in charge; the new one then just exits).
             subprocess.run(["wineserver", "-p"], env=env, timeout=30,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # The first Wine program starts the prefix's services, which
+            # outlive it and inherit its streams; started here they hold no
+            # pipe a later subprocess.run would wait on.
+            subprocess.run(["wine", "cmd", "/c", "exit"], env=env, timeout=120,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
         except BaseException:
             self.stop()
             raise
