@@ -62,9 +62,17 @@ std::wstring ResolvePath(const wchar_t* path) {
       given.size() >= 2 &&
       (given[1] == L':' || (given[0] == L'\\' && given[1] == L'\\'));
   if (absolute || given.empty()) return given;
-  wchar_t module_path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, module_path, MAX_PATH);
-  std::wstring folder(module_path, length);
+  // Grows until the path fits: the host may live in a long-path folder.
+  std::wstring folder(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(folder.size());
+    const DWORD length = GetModuleFileNameW(nullptr, folder.data(), size);
+    if (length < size || size >= 32768) {
+      folder.resize(length < size ? length : 0);
+      break;
+    }
+    folder.resize(folder.size() * 2);
+  }
   const size_t slash = folder.find_last_of(L"\\/");
   folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash);
   return folder + L"\\" + given;

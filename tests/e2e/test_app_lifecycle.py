@@ -146,15 +146,14 @@ def test_url_sent_while_the_first_instance_starts_still_arrives(
 
 def test_long_install_path_is_registered_whole(launch, wine, bundle_dir,
                                                tmp_path):
-    """A path of 260 or more units is never cut short in the command. The
-    scheme is registered before the engine starts; the development engine
-    itself does not find its data folder behind such a path, so this start
-    ends there (exit code 1)."""
+    """A path of 260 or more units is never cut short in the command, and
+    the app still finds its data folder there."""
     folder = tmp_path
     while len(wine.windows_path(folder / APP)) < 300:
         folder = folder / ("deep folder " + "x" * 40)
     copy_bundle(bundle_dir, folder)
-    app = launch(folder / APP, dart=False, cwd=tmp_path)
-    app.wait(60)
+    app = launch(folder / APP, cwd=tmp_path)
+    app.dart.wait_event("next_frame", timeout=60)
     expected = wine.windows_path(folder / APP)
     assert command_path(registered_command(wine)).lower() == expected.lower()
+    assert close_app(wine, bundle_dir, app) == 0
