@@ -1,5 +1,7 @@
 #include "client/tests/test_support.h"
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -10,21 +12,39 @@
 
 namespace {
 std::atomic<size_t> g_allocated_bytes{0};
+std::atomic<size_t> g_live_bytes{0};
+
+// The block's usable size, the same on allocation and release.
+size_t BlockSize(void* block) {
+#ifdef _WIN32
+  return _msize(block);
+#else
+  return malloc_usable_size(block);
+#endif
+}
+
+void Release(void* block) {
+  if (block != nullptr) {
+    g_live_bytes -= BlockSize(block);
+    std::free(block);
+  }
+}
 }  // namespace
 
-// Counting allocator for the decoder's allocation bounds.
+// Counting allocator for the decoder's allocation bounds and heap growth.
 void* operator new(size_t size) {
   g_allocated_bytes += size;
   if (void* block = std::malloc(size == 0 ? 1 : size)) {
+    g_live_bytes += BlockSize(block);
     return block;
   }
   throw std::bad_alloc();
 }
 void* operator new[](size_t size) { return operator new(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, size_t) noexcept { std::free(block); }
-void operator delete[](void* block, size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, size_t) noexcept { Release(block); }
+void operator delete[](void* block, size_t) noexcept { Release(block); }
 
 namespace flutter::testing {
 
@@ -128,5 +148,7 @@ EncodableValue RandomValue(std::mt19937* random, int depth) {
 }
 
 size_t AllocatedBytes() { return g_allocated_bytes.load(); }
+
+size_t LiveBytes() { return g_live_bytes.load(); }
 
 }  // namespace flutter::testing

@@ -69,6 +69,8 @@ EncodableValue RandomValue(std::mt19937* random, int depth);
 
 // Bytes handed to operator new since the program started.
 size_t AllocatedBytes();
+// Bytes held through operator new right now.
+size_t LiveBytes();
 
 }  // namespace flutter::testing
 
