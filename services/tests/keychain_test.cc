@@ -7,7 +7,9 @@
 #include <wincred.h>
 
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "services/keychain_service.h"
 #include "services/tests/channel_harness.h"
@@ -165,6 +167,106 @@ TEST_F(KeychainTest, NonAsciiKeysAndValuesRoundTripByteForByte) {
   const std::string raw("\xFF\xFE\x00\x80z", 5);
   ExpectSuccess(Write(key, raw), EncodableValue(true));
   ExpectSuccess(Read(key), EncodableValue(raw));
+}
+
+// |count| random code points as UTF-8: every plane, astral ones included,
+// surrogates never; NUL only when |with_nul|.
+std::string RandomText(std::mt19937* random, size_t count, bool with_nul) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t c = 0;
+    switch ((*random)() % 4) {
+      case 0:
+        c = (*random)() % 0x80;
+        break;
+      case 1:
+        c = 0x80 + (*random)() % (0xD800 - 0x80);
+        break;
+      case 2:
+        c = 0xE000 + (*random)() % (0x10000 - 0xE000);
+        break;
+      default:
+        c = 0x10000 + (*random)() % (0x110000 - 0x10000);
+        break;
+    }
+    if (c == 0 && !with_nul) c = '0';
+    if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else if (c < 0x800) {
+      text += {static_cast<char>(0xC0 | c >> 6),
+               static_cast<char>(0x80 | (c & 0x3F))};
+    } else if (c < 0x10000) {
+      text += {static_cast<char>(0xE0 | c >> 12),
+               static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+               static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      text += {static_cast<char>(0xF0 | c >> 18),
+               static_cast<char>(0x80 | (c >> 12 & 0x3F)),
+               static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+               static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return text;
+}
+
+// Our entries among everything the vault lists.
+int CountEntriesUnder(const std::wstring& prefix) {
+  DWORD count = 0;
+  CREDENTIALW** list = nullptr;
+  if (!CredEnumerateW(nullptr, 0, &count, &list)) return 0;
+  int found = 0;
+  for (DWORD i = 0; i < count; ++i) {
+    if (std::wstring(list[i]->TargetName).rfind(prefix, 0) == 0) ++found;
+  }
+  CredFree(list);
+  return found;
+}
+
+TEST_F(KeychainTest, ThousandRandomEntriesRoundTripAndLeaveNothing) {
+  const std::string base =
+      "services-test/" + std::to_string(GetCurrentProcessId()) + "/random/";
+  const std::wstring prefix = kCredentialTargetPrefix + Utf8ToWide(base);
+  std::mt19937 random(20261206);
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 1000; ++i) {
+    // The index keeps keys apart: the vault compares target names without
+    // regard to case.
+    std::string key = base + std::to_string(i) + "/";
+    key += RandomText(&random, random() % 40, false);
+    std::string value =
+        RandomText(&random, random() % (i % 50 == 0 ? 2000 : 40), true);
+    entries.emplace_back(std::move(key), std::move(value));
+  }
+  entries[1].second = std::string("\0\0", 2);
+  entries[2].second = std::string("a\0\xF0\x9F\x94\x91\0", 7);
+  // Removes what a failure left behind.
+  struct Cleanup {
+    const std::vector<std::pair<std::string, std::string>>& entries;
+    ~Cleanup() {
+      for (const auto& entry : entries) {
+        CredDeleteW(MakeCredentialTarget(entry.first).c_str(),
+                    CRED_TYPE_GENERIC, 0);
+      }
+    }
+  } cleanup{entries};
+
+  for (const auto& [key, value] : entries) {
+    ASSERT_EQ(Write(key, value).value, EncodableValue(true)) << key;
+  }
+  EXPECT_EQ(CountEntriesUnder(prefix), 1000);
+  for (const auto& [key, value] : entries) {
+    const Answer answer = Read(key);
+    const std::string* read = std::get_if<std::string>(&answer.value);
+    ASSERT_NE(read, nullptr) << key;
+    EXPECT_EQ(*read, value) << key;  // byte for byte, NULs included
+  }
+  for (const auto& [key, value] : entries) {
+    ASSERT_EQ(Delete(key).value, EncodableValue(true)) << key;
+  }
+  for (size_t i = 0; i < entries.size(); i += 97) {
+    ExpectSuccess(Read(entries[i].first), EncodableValue());
+  }
+  EXPECT_EQ(CountEntriesUnder(prefix), 0);
 }
 
 void ExpectBadArgs(const Answer& answer, const char* message) {
