@@ -6,6 +6,10 @@
 namespace flutter {
 namespace {
 
+constexpr size_t kInitialCapacity = 128;
+constexpr size_t kLargeBlock = 64 * 1024;
+constexpr size_t kRoomAfterLargeBlock = 4096;
+
 void ReportInvalidRead() {
   std::cerr << "Invalid read in StandardCodecByteStreamReader" << std::endl;
 }
@@ -51,13 +55,25 @@ size_t ByteBufferStreamReader::BytesRemaining() const {
 }
 
 ByteBufferStreamWriter::ByteBufferStreamWriter(std::vector<uint8_t>* buffer)
-    : buffer_(buffer) {}
+    : buffer_(buffer) {
+  // Most messages are small: one allocation up front instead of the
+  // vector's doubling from a single byte.
+  if (buffer_->capacity() < kInitialCapacity) {
+    buffer_->reserve(kInitialCapacity);
+  }
+}
 
 void ByteBufferStreamWriter::WriteByte(uint8_t byte) {
   buffer_->push_back(byte);
 }
 
 void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
+  // A large block that does not fit gets exact room plus a little for the
+  // small values that usually follow it; the vector's doubling would
+  // otherwise copy the whole block again for the next few bytes.
+  if (length >= kLargeBlock && length > buffer_->capacity() - buffer_->size()) {
+    buffer_->reserve(buffer_->size() + length + kRoomAfterLargeBlock);
+  }
   if (length > 0) {
     buffer_->insert(buffer_->end(), bytes, bytes + length);
   }

@@ -1,7 +1,9 @@
 #include "client/standard_codec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +54,36 @@ class NestingScope {
   NestingScope& operator=(const NestingScope&) = delete;
   bool TooDeep() const { return g_nesting_depth > kMaxNestingDepth; }
 };
+
+// List decoding reserves room for the declared count up front, within a
+// budget of bytes shared by all levels of one message: a fixed multiple of
+// the bytes left when the outermost list or map began. Real messages need
+// less (an element takes at least one byte on the wire and
+// sizeof(EncodableValue) in memory, small values about ten times more);
+// lists nested inside lists that each claim every byte left draw on the
+// same budget, so their claims cannot multiply it.
+constexpr size_t kReservableBytesPerByte = 16;
+thread_local size_t g_reservable_bytes = 0;
+
+// Called as each list or map begins; the outermost one sets the budget.
+// A reader that cannot tell what is left gets none.
+void StartReservations(const ByteStreamReader& stream) {
+  if (g_nesting_depth == 1) {
+    const size_t left = stream.BytesRemaining();
+    g_reservable_bytes =
+        left > std::numeric_limits<size_t>::max() / kReservableBytesPerByte
+            ? 0
+            : left * kReservableBytesPerByte;
+  }
+}
+
+// How many of |count| elements to reserve room for now.
+size_t TakeReservation(size_t count) {
+  const size_t room =
+      std::min(count, g_reservable_bytes / sizeof(EncodableValue));
+  g_reservable_bytes -= room * sizeof(EncodableValue);
+  return room;
+}
 
 // A declared count the rest of the message cannot hold is a failed read,
 // reported like the reader's own.
@@ -129,8 +161,10 @@ EncodableValue ReadList(const StandardCodecSerializer& serializer,
     ReportInvalidRead();
     return EncodableValue();
   }
+  StartReservations(*stream);
   const size_t count = serializer.ReadLength(stream);
   EncodableList list;
+  list.reserve(TakeReservation(count));
   for (size_t i = 0; i < count; ++i) {
     // Every element takes at least its tag byte.
     if (CannotHold(*stream, count - i, 1)) {
@@ -149,6 +183,7 @@ EncodableValue ReadMap(const StandardCodecSerializer& serializer,
     ReportInvalidRead();
     return EncodableValue();
   }
+  StartReservations(*stream);
   const size_t count = serializer.ReadLength(stream);
   EncodableMap map;
   for (size_t i = 0; i < count; ++i) {
@@ -240,6 +275,38 @@ uint8_t TagFor(const EncodableValue& value) {
   return kTagByIndex[value.index()];
 }
 
+// Strings up to this many bytes go out in the same append as their tag.
+constexpr size_t kShortString = 62;
+static_assert(kShortString < kLengthTwoBytes, "a one-byte length");
+
+// Writes null, bools, 32- and 64-bit integers and short strings, tag and
+// payload, with one call on the stream rather than one per field: these
+// are most of the values in lists and maps. False for any other value,
+// which is then left unwritten.
+bool WriteSmallValue(const EncodableValue& value, ByteStreamWriter* stream) {
+  uint8_t bytes[2 + kShortString];
+  size_t size = 0;
+  bytes[size++] = TagFor(value);
+  if (const auto* number = std::get_if<int32_t>(&value)) {
+    std::memcpy(bytes + size, number, sizeof(*number));
+    size += sizeof(*number);
+  } else if (const auto* number = std::get_if<int64_t>(&value)) {
+    std::memcpy(bytes + size, number, sizeof(*number));
+    size += sizeof(*number);
+  } else if (const auto* text = std::get_if<std::string>(&value)) {
+    if (text->size() > kShortString) {
+      return false;
+    }
+    bytes[size++] = static_cast<uint8_t>(text->size());
+    std::memcpy(bytes + size, text->data(), text->size());
+    size += text->size();
+  } else if (!value.IsNull() && !std::holds_alternative<bool>(value)) {
+    return false;
+  }
+  stream->WriteBytes(bytes, size);
+  return true;
+}
+
 }  // namespace
 
 StandardCodecSerializer::StandardCodecSerializer() = default;
@@ -253,6 +320,9 @@ const StandardCodecSerializer& StandardCodecSerializer::Instance() {
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
+  if (WriteSmallValue(value, stream)) {
+    return;
+  }
   stream->WriteByte(TagFor(value));
   std::visit(PayloadWriter(*this, stream),
              static_cast<const EncodableValue::Variant&>(value));
