@@ -27,6 +27,11 @@ class EngineMethodResult : public MethodResult<T> {
     std::unique_ptr<std::vector<uint8_t>> data = codec_->EncodeSuccess(result);
     reply_.SendResponseData(data.get());
   }
+  void HandleSuccessOwned(T&& result) override {
+    std::unique_ptr<std::vector<uint8_t>> data =
+        EncodeAndRelease(std::move(result));
+    reply_.SendResponseData(data.get());
+  }
   void HandleError(const std::string& code, const std::string& message,
                    const T* details) override {
     std::unique_ptr<std::vector<uint8_t>> data =
@@ -36,6 +41,13 @@ class EngineMethodResult : public MethodResult<T> {
   void HandleNotImplemented() override { reply_.SendResponseData(nullptr); }
 
  private:
+  // The value is gone before the answer is sent, so the value, its
+  // encoding and the embedding's copy of it are never all alive at once.
+  std::unique_ptr<std::vector<uint8_t>> EncodeAndRelease(T&& result) {
+    const T owned = std::move(result);
+    return codec_->EncodeSuccess(&owned);
+  }
+
   PendingReply reply_;
   const MethodCodec<T>* codec_;
 };

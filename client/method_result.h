@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/encodable_value.h"
@@ -27,6 +28,9 @@ class MethodResult {
 
   void Success() { HandleSuccess(nullptr); }
   void Success(const T& result) { HandleSuccess(&result); }
+  // Hands the value over, so the answer can free it as soon as it is
+  // encoded (a 10 MB profile photo need not outlive its encoding).
+  void Success(T&& result) { HandleSuccessOwned(std::move(result)); }
   void Error(const std::string& code, const std::string& message = "",
              const T* details = nullptr) {
     HandleError(code, message, details);
@@ -39,6 +43,8 @@ class MethodResult {
 
  protected:
   virtual void HandleSuccess(const T* result) = 0;
+  // By default the same as HandleSuccess.
+  virtual void HandleSuccessOwned(T&& result) { HandleSuccess(&result); }
   virtual void HandleError(const std::string& code, const std::string& message,
                            const T* details) = 0;
   virtual void HandleNotImplemented() = 0;

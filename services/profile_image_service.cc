@@ -87,14 +87,12 @@ std::wstring LowerCaseExtension(const std::wstring& path) {
 flutter::EncodableMap ImageReply(std::vector<uint8_t> bytes,
                                  const std::wstring& extension) {
   const bool png = WideToUtf8(extension) == "png";
-  return flutter::EncodableMap{
-      {flutter::EncodableValue("bytes"),
-       flutter::EncodableValue(std::move(bytes))},
-      {flutter::EncodableValue("contentType"),
-       flutter::EncodableValue(png ? "image/png" : "image/jpeg")},
-      {flutter::EncodableValue("extension"),
-       flutter::EncodableValue(png ? "png" : "jpg")},
-  };
+  // Built entry by entry: a braced list would copy the file's bytes.
+  flutter::EncodableMap reply;
+  reply.emplace("bytes", std::move(bytes));
+  reply.emplace("contentType", png ? "image/png" : "image/jpeg");
+  reply.emplace("extension", png ? "png" : "jpg");
+  return reply;
 }
 
 }  // namespace
