@@ -1,24 +1,37 @@
-// Encode and decode throughput of the standard message codec for large
-// payloads, each beside a memcpy of the same number of bytes.
+// Encode and decode throughput of the standard codecs for the payload shapes
+// the channels carry, each beside two references measured in the same run:
+// a memcpy of the same number of bytes, and msgpack-cxx packing and
+// unpacking the same logical data.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <msgpack.hpp>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "client/byte_streams.h"
 #include "client/encodable_value.h"
+#include "client/method_call.h"
 #include "client/standard_codec.h"
+#include "client/standard_method_codec.h"
 
 namespace {
 
 using flutter::ByteBufferStreamReader;
 using flutter::ByteBufferStreamWriter;
+using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using flutter::MethodCall;
 using flutter::StandardCodecSerializer;
+using flutter::StandardMethodCodec;
+
+// ------------------------------------------------------------- payloads
 
 EncodableValue ByteList() {
   std::vector<uint8_t> bytes(10 << 20);
@@ -32,6 +45,7 @@ EncodableValue DoubleList() {
   return EncodableValue(std::move(numbers));
 }
 
+// Like the keychain's entries: short keys and short values.
 EncodableValue StringMap() {
   EncodableMap map;
   for (int i = 0; i < 10000; ++i) {
@@ -42,6 +56,28 @@ EncodableValue StringMap() {
   return EncodableValue(std::move(map));
 }
 
+// 10k lists of 10 small values of mixed kinds: 100k leaves in all.
+EncodableValue NestedList() {
+  EncodableList outer;
+  outer.reserve(10000);
+  for (int i = 0; i < 10000; ++i) {
+    outer.push_back(EncodableList{
+        EncodableValue(), EncodableValue(i % 2 == 0),
+        EncodableValue(static_cast<int32_t>(i)),
+        EncodableValue(static_cast<int64_t>(i) << 33), EncodableValue(i * 0.25),
+        EncodableValue("item"), EncodableValue(std::to_string(i)),
+        EncodableValue(static_cast<int32_t>(-i)), EncodableValue(true),
+        EncodableValue("x")});
+  }
+  return EncodableValue(std::move(outer));
+}
+
+const char kReturnUrl[] =
+    "orvalinai://login-callback?code=4f1c2a9e-7d3b-4c55-9a1e-2b6f0d8c3e71"
+    "&state=b8e2f0a4";
+
+// ------------------------------------------------- the codec under test
+
 std::vector<uint8_t> Encode(const EncodableValue& value) {
   std::vector<uint8_t> message;
   ByteBufferStreamWriter writer(&message);
@@ -49,30 +85,105 @@ std::vector<uint8_t> Encode(const EncodableValue& value) {
   return message;
 }
 
-void Encode(benchmark::State& state, EncodableValue (*make)()) {
+EncodableValue Decode(const std::vector<uint8_t>& message) {
+  ByteBufferStreamReader reader(message.data(), message.size());
+  return StandardCodecSerializer::Instance().ReadValue(&reader);
+}
+
+// ------------------------------------------------------------- msgpack
+
+using Packer = msgpack::packer<msgpack::sbuffer>;
+
+// Packs the same logical data into msgpack's nearest types: raw bytes as
+// bin, typed lists as arrays of numbers, strings as str.
+class MsgpackWriter {
+ public:
+  explicit MsgpackWriter(Packer* packer) : packer_(packer) {}
+
+  void operator()(const std::monostate&) const { packer_->pack_nil(); }
+  void operator()(bool flag) const { packer_->pack(flag); }
+  void operator()(int32_t number) const { packer_->pack(number); }
+  void operator()(int64_t number) const { packer_->pack(number); }
+  void operator()(double number) const { packer_->pack(number); }
+  void operator()(const std::string& text) const {
+    packer_->pack_str(static_cast<uint32_t>(text.size()));
+    packer_->pack_str_body(text.data(), static_cast<uint32_t>(text.size()));
+  }
+  void operator()(const std::vector<uint8_t>& bytes) const {
+    packer_->pack_bin(static_cast<uint32_t>(bytes.size()));
+    packer_->pack_bin_body(reinterpret_cast<const char*>(bytes.data()),
+                           static_cast<uint32_t>(bytes.size()));
+  }
+  template <typename T>
+  void operator()(const std::vector<T>& list) const {
+    packer_->pack_array(static_cast<uint32_t>(list.size()));
+    for (const T& element : list) packer_->pack(element);
+  }
+  void operator()(const EncodableList& list) const {
+    packer_->pack_array(static_cast<uint32_t>(list.size()));
+    for (const EncodableValue& element : list) Write(element);
+  }
+  void operator()(const EncodableMap& map) const {
+    packer_->pack_map(static_cast<uint32_t>(map.size()));
+    for (const auto& [key, value] : map) {
+      Write(key);
+      Write(value);
+    }
+  }
+  void operator()(const flutter::CustomValue&) const { packer_->pack_nil(); }
+
+  void Write(const EncodableValue& value) const {
+    std::visit(*this, static_cast<const EncodableValue::Variant&>(value));
+  }
+
+ private:
+  Packer* packer_;
+};
+
+msgpack::sbuffer MsgpackPack(const EncodableValue& value) {
+  msgpack::sbuffer buffer;
+  Packer packer(&buffer);
+  MsgpackWriter(&packer).Write(value);
+  return buffer;
+}
+
+// Deep inputs and big arrays are within what the benchmark sends; the
+// default limits would refuse a 10 MiB bin.
+msgpack::unpack_limit GenerousLimit() {
+  return msgpack::unpack_limit(0xffffffff, 0xffffffff, 0xffffffff, 0xffffffff,
+                               0xffffffff, 1000);
+}
+
+// ---------------------------------------------------------- benchmarks
+
+using Make = EncodableValue (*)();
+
+void SetBytes(benchmark::State& state, size_t size) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+  state.counters["payload_bytes"] = static_cast<double>(size);
+}
+
+void BM_Encode(benchmark::State& state, Make make) {
   const EncodableValue value = make();
   const size_t size = Encode(value).size();
   for (auto _ : state) {
     std::vector<uint8_t> message = Encode(value);
     benchmark::DoNotOptimize(message.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+  SetBytes(state, size);
 }
 
-void Decode(benchmark::State& state, EncodableValue (*make)()) {
+void BM_Decode(benchmark::State& state, Make make) {
   const std::vector<uint8_t> message = Encode(make());
   for (auto _ : state) {
-    ByteBufferStreamReader reader(message.data(), message.size());
-    EncodableValue value =
-        StandardCodecSerializer::Instance().ReadValue(&reader);
+    EncodableValue value = Decode(message);
     benchmark::DoNotOptimize(&value);
   }
-  state.SetBytesProcessed(
-      static_cast<int64_t>(state.iterations() * message.size()));
+  SetBytes(state, message.size());
 }
 
-// The floor: copying the encoded bytes into a buffer that already exists.
-void Memcpy(benchmark::State& state, EncodableValue (*make)()) {
+// The floor: the encoded bytes copied into a buffer that already exists.
+void BM_Memcpy(benchmark::State& state, Make make) {
   const std::vector<uint8_t> message = Encode(make());
   std::vector<uint8_t> copy(message.size());
   for (auto _ : state) {
@@ -80,27 +191,144 @@ void Memcpy(benchmark::State& state, EncodableValue (*make)()) {
     benchmark::DoNotOptimize(copy.data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(
-      static_cast<int64_t>(state.iterations() * message.size()));
+  SetBytes(state, message.size());
 }
 
-BENCHMARK_CAPTURE(Encode, ByteList10MiB, ByteList)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Decode, ByteList10MiB, ByteList)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Memcpy, ByteList10MiB, ByteList)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Encode, DoubleList1M, DoubleList)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Decode, DoubleList1M, DoubleList)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Memcpy, DoubleList1M, DoubleList)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Encode, StringMap10k, StringMap)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Decode, StringMap10k, StringMap)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Memcpy, StringMap10k, StringMap)
-    ->Unit(benchmark::kMicrosecond);
+// The floor for an operation that hands back a new buffer, as both encode
+// and decode do: allocate, then copy.
+void BM_MemcpyNew(benchmark::State& state, Make make) {
+  const std::vector<uint8_t> message = Encode(make());
+  for (auto _ : state) {
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[message.size()]);
+    std::memcpy(copy.get(), message.data(), message.size());
+    benchmark::DoNotOptimize(copy.get());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, message.size());
+}
+
+void BM_MsgpackPack(benchmark::State& state, Make make) {
+  const EncodableValue value = make();
+  const size_t size = MsgpackPack(value).size();
+  for (auto _ : state) {
+    msgpack::sbuffer buffer = MsgpackPack(value);
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  SetBytes(state, size);
+}
+
+void BM_MsgpackUnpack(benchmark::State& state, Make make) {
+  const msgpack::sbuffer buffer = MsgpackPack(make());
+  for (auto _ : state) {
+    msgpack::object_handle handle = msgpack::unpack(
+        buffer.data(), buffer.size(), nullptr, nullptr, GenerousLimit());
+    benchmark::DoNotOptimize(handle.get());
+  }
+  SetBytes(state, buffer.size());
+}
+
+#define ORVALIN_SHAPE(name, make, unit)                      \
+  BENCHMARK_CAPTURE(BM_Encode, name, make)->Unit(unit);      \
+  BENCHMARK_CAPTURE(BM_Decode, name, make)->Unit(unit);      \
+  BENCHMARK_CAPTURE(BM_Memcpy, name, make)->Unit(unit);      \
+  BENCHMARK_CAPTURE(BM_MemcpyNew, name, make)->Unit(unit);   \
+  BENCHMARK_CAPTURE(BM_MsgpackPack, name, make)->Unit(unit); \
+  BENCHMARK_CAPTURE(BM_MsgpackUnpack, name, make)->Unit(unit)
+
+ORVALIN_SHAPE(ByteList10MiB, ByteList, benchmark::kMillisecond);
+ORVALIN_SHAPE(DoubleList1M, DoubleList, benchmark::kMillisecond);
+ORVALIN_SHAPE(StringMap10k, StringMap, benchmark::kMicrosecond);
+ORVALIN_SHAPE(NestedList100k, NestedList, benchmark::kMicrosecond);
+
+// ------------------------------------------- the "authCallback" method call
+
+const StandardMethodCodec& MethodCodec() {
+  return StandardMethodCodec::Instance(nullptr);
+}
+
+std::unique_ptr<std::vector<uint8_t>> EncodeAuthCallback() {
+  MethodCall<EncodableValue> call("authCallback",
+                                  std::make_unique<EncodableValue>(kReturnUrl));
+  return MethodCodec().EncodeCall(call);
+}
+
+msgpack::sbuffer MsgpackAuthCallback() {
+  return MsgpackPack(EncodableValue(EncodableList{
+      EncodableValue("authCallback"), EncodableValue(kReturnUrl)}));
+}
+
+void BM_Encode_AuthCallback(benchmark::State& state) {
+  const size_t size = EncodeAuthCallback()->size();
+  for (auto _ : state) {
+    // The call is built each time, as the relay does for every push.
+    std::unique_ptr<std::vector<uint8_t>> message = EncodeAuthCallback();
+    benchmark::DoNotOptimize(message->data());
+  }
+  SetBytes(state, size);
+}
+
+void BM_Decode_AuthCallback(benchmark::State& state) {
+  const std::unique_ptr<std::vector<uint8_t>> message = EncodeAuthCallback();
+  for (auto _ : state) {
+    auto call = MethodCodec().DecodeCall(message->data(), message->size());
+    benchmark::DoNotOptimize(call.get());
+  }
+  SetBytes(state, message->size());
+}
+
+void BM_Memcpy_AuthCallback(benchmark::State& state) {
+  const std::unique_ptr<std::vector<uint8_t>> message = EncodeAuthCallback();
+  std::vector<uint8_t> copy(message->size());
+  for (auto _ : state) {
+    std::memcpy(copy.data(), message->data(), message->size());
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, message->size());
+}
+
+void BM_MemcpyNew_AuthCallback(benchmark::State& state) {
+  const std::unique_ptr<std::vector<uint8_t>> message = EncodeAuthCallback();
+  for (auto _ : state) {
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[message->size()]);
+    std::memcpy(copy.get(), message->data(), message->size());
+    benchmark::DoNotOptimize(copy.get());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, message->size());
+}
+
+void BM_MsgpackPack_AuthCallback(benchmark::State& state) {
+  const size_t size = MsgpackAuthCallback().size();
+  for (auto _ : state) {
+    // The same work as the codec's: name and argument, then one buffer.
+    msgpack::sbuffer buffer;
+    Packer packer(&buffer);
+    const std::string name = "authCallback";
+    const std::string url = kReturnUrl;
+    packer.pack_array(2);
+    packer.pack(name);
+    packer.pack(url);
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  SetBytes(state, size);
+}
+
+void BM_MsgpackUnpack_AuthCallback(benchmark::State& state) {
+  const msgpack::sbuffer buffer = MsgpackAuthCallback();
+  for (auto _ : state) {
+    msgpack::object_handle handle =
+        msgpack::unpack(buffer.data(), buffer.size());
+    benchmark::DoNotOptimize(handle.get());
+  }
+  SetBytes(state, buffer.size());
+}
+
+BENCHMARK(BM_Encode_AuthCallback)->Name("BM_Encode/AuthCallback");
+BENCHMARK(BM_Decode_AuthCallback)->Name("BM_Decode/AuthCallback");
+BENCHMARK(BM_Memcpy_AuthCallback)->Name("BM_Memcpy/AuthCallback");
+BENCHMARK(BM_MemcpyNew_AuthCallback)->Name("BM_MemcpyNew/AuthCallback");
+BENCHMARK(BM_MsgpackPack_AuthCallback)->Name("BM_MsgpackPack/AuthCallback");
+BENCHMARK(BM_MsgpackUnpack_AuthCallback)->Name("BM_MsgpackUnpack/AuthCallback");
 
 }  // namespace
