@@ -136,6 +136,7 @@ std::vector<std::unique_ptr<EncodableValue>> Shapes(const std::string& key) {
   add(Map({{"key", EncodableValue(key)}, {"value", EncodableValue(kHuge)}}));
   add(Map({{"key", EncodableValue(key)}, {"value", EncodableValue(1)}}));
   add(Map({{"key", EncodableValue(key)}, {"value", EncodableValue("v")}}));
+  add(Map({{"key", EncodableValue(kHuge)}, {"value", EncodableValue("v")}}));
   add(Map({{"url", EncodableValue(kHuge)}}));
   add(Map({{"url", EncodableValue("")}}));
   add(Map({{"url", EncodableValue("Z:\\no\\such\\recording.wav")},
@@ -207,7 +208,13 @@ const std::vector<Method>& Methods() {
            return ExpectError(answer, "bad_args", "key required");
          }
          EXPECT_EQ(answer.kind, Kind::kSuccess);
-         EXPECT_EQ(answer.value, EncodableValue(true));
+         // Only a key too long for a target name may fail to delete.
+         if (StringArg(args, "key")->size() <
+             CRED_MAX_GENERIC_TARGET_NAME_LENGTH) {
+           EXPECT_EQ(answer.value, EncodableValue(true));
+         } else {
+           EXPECT_TRUE(std::holds_alternative<bool>(answer.value));
+         }
        }},
       {"orvalin.ai/app_storage", "applicationSupportDirectory",
        [](const EncodableValue*, const Answer& answer) {
@@ -283,7 +290,9 @@ class ChannelAbuseTest : public ::testing::Test {
     RegisterServiceChannels(harness_.messenger(), nullptr);
   }
   ~ChannelAbuseTest() override {
-    CredDeleteW(MakeCredentialTarget(key_).c_str(), CRED_TYPE_GENERIC, 0);
+    for (const std::string& key : {key_, kHuge}) {
+      CredDeleteW(MakeCredentialTarget(key).c_str(), CRED_TYPE_GENERIC, 0);
+    }
     AuthCallbackRelay::Instance().DetachChannel();
     AuthCallbackRelay::Instance().TakePending();
     SetImageDialogRunner(previous_dialog_);
