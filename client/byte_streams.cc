@@ -40,6 +40,16 @@ void ByteBufferStreamReader::ReadBytes(uint8_t* buffer, size_t length) {
   position_ += length;
 }
 
+const uint8_t* ByteBufferStreamReader::ReadInPlace(size_t length) {
+  if (position_ > size_ || length > size_ - position_) {
+    ReportInvalidRead();
+    return nullptr;
+  }
+  const uint8_t* start = bytes_ + position_;
+  position_ += length;
+  return start;
+}
+
 void ByteBufferStreamReader::AlignRead(uint8_t alignment) {
   if (alignment == 0) {
     return;

@@ -44,6 +44,11 @@ class ByteBufferStreamReader : public ByteStreamReader {
 
   size_t position() const { return position_; }
 
+  // The next |length| bytes where they lie, skipping past them; null
+  // (reported like any failed read, the position unmoved) when fewer are
+  // left. Lets a large block be copied once instead of zero-filled first.
+  const uint8_t* ReadInPlace(size_t length);
+
  private:
   const uint8_t* bytes_;
   size_t size_;

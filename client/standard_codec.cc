@@ -140,6 +140,9 @@ std::vector<T> ReadTypedList(const StandardCodecSerializer& serializer,
   return list;
 }
 
+// Strings and byte lists this long are read in place when they can be.
+constexpr size_t kLargeSequence = 4096;
+
 // Strings and byte lists: a count, then that many bytes, never padded.
 template <typename Bytes>
 Bytes ReadByteSequence(const StandardCodecSerializer& serializer,
@@ -148,6 +151,16 @@ Bytes ReadByteSequence(const StandardCodecSerializer& serializer,
   if (CannotHold(*stream, count, 1)) {
     ReportInvalidRead();
     return {};
+  }
+  // A large block from a buffer is copied in one pass; the type check
+  // costs next to nothing beside it, though it would beside short strings.
+  if (count >= kLargeSequence) {
+    if (auto* buffer = dynamic_cast<ByteBufferStreamReader*>(stream)) {
+      const uint8_t* start = buffer->ReadInPlace(count);
+      if (start != nullptr) {
+        return Bytes(start, start + count);
+      }
+    }
   }
   Bytes bytes(count, 0);
   stream->ReadBytes(reinterpret_cast<uint8_t*>(bytes.data()), count);
