@@ -254,6 +254,13 @@ TEST_F(KeychainTest, ThousandRandomEntriesRoundTripAndLeaveNothing) {
     ASSERT_EQ(Write(key, value).value, EncodableValue(true)) << key;
   }
   EXPECT_EQ(CountEntriesUnder(prefix), 1000);
+  // Every third entry is replaced whole, by a shorter or longer value.
+  for (size_t i = 0; i < entries.size(); i += 3) {
+    entries[i].second = RandomText(&random, random() % 80, true);
+    ASSERT_EQ(Write(entries[i].first, entries[i].second).value,
+              EncodableValue(true));
+  }
+  EXPECT_EQ(CountEntriesUnder(prefix), 1000);
   for (const auto& [key, value] : entries) {
     const Answer answer = Read(key);
     const std::string* read = std::get_if<std::string>(&answer.value);

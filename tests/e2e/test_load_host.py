@@ -13,6 +13,16 @@ from app_support import (
 
 SECOND_INSTANCES = 50
 CALL_TIMEOUT = 30  # no single call may stay unanswered longer
+MAX_URL_UNITS = 8191  # the longest URL a hand-off record may carry
+
+
+def utf16_units(text):
+    return len(text.encode("utf-16-le")) // 2
+
+
+def url_of_units(head, units):
+    """head, padded with "x" to exactly `units` UTF-16 units."""
+    return head + "x" * (units - utf16_units(head))
 
 
 class ServiceLoad:
@@ -72,16 +82,20 @@ def test_fifty_instances_at_once_hand_over_each_url_exactly_once(launch):
     app = start_app(launch)
     assert take_pending(app.dart) == []
     since = len(app.dart.host_messages)
-    urls = [f"orvalinai://login-callback?instance={i}&state=%C3%A9{i}"
+    urls = [f"orvalinai://login-callback?instance={i}&state=é한🔑{i}&"
             for i in range(SECOND_INSTANCES)]
+    # Every tenth at the length limit; one more just past it, never relayed.
+    urls[::10] = [url_of_units(u, MAX_URL_UNITS) for u in urls[::10]]
+    too_long = url_of_units("orvalinai://payment-return?over=",
+                            MAX_URL_UNITS + 1)
     load = ServiceLoad(app.dart)
     try:
         start = time.monotonic()
-        seconds = [launch(APP, url, dart=False) for url in urls]
+        seconds = [launch(APP, url, dart=False) for url in urls + [too_long]]
         deadline = start + 300
         codes = [s.wait(max(1, deadline - time.monotonic())) for s in seconds]
         end = time.monotonic()
-        assert codes == [0] * SECOND_INSTANCES
+        assert codes == [0] * (SECOND_INSTANCES + 1)
         # Every push arrives before the take that follows the last one.
         wait_until = time.monotonic() + 60
         while len(pushed_urls(app.dart, since)) < SECOND_INSTANCES:
