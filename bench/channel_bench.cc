@@ -39,6 +39,10 @@ class KeepingResult : public MethodResult<EncodableValue> {
     succeeded = true;
     if (result != nullptr) value = *result;
   }
+  void HandleSuccessOwned(EncodableValue&& result) override {
+    succeeded = true;
+    value = std::move(result);
+  }
   void HandleError(const std::string&, const std::string&,
                    const EncodableValue*) override {}
   void HandleNotImplemented() override {}

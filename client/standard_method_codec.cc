@@ -114,7 +114,8 @@ bool StandardMethodCodec::DecodeResponse(
     if (value.IsNull()) {
       result->Success();
     } else {
-      result->Success(value);
+      // Handed over: a result that keeps the value need not copy it.
+      result->Success(std::move(value));
     }
     return true;
   }
