@@ -96,7 +96,7 @@ def test_fifty_instances_at_once_hand_over_each_url_exactly_once(launch):
         codes = [s.wait(max(1, deadline - time.monotonic())) for s in seconds]
         end = time.monotonic()
         assert codes == [0] * (SECOND_INSTANCES + 1)
-        # Every push arrives before the take that follows the last one.
+        # Pushes come over the socket, after the hand-offs: wait for them.
         wait_until = time.monotonic() + 60
         while len(pushed_urls(app.dart, since)) < SECOND_INSTANCES:
             assert time.monotonic() < wait_until, \
