@@ -126,6 +126,9 @@ def test_events_are_logged_and_awaited(pair):
     engine.send(frame(0x83, "next_frame", "{}"))
     event = dart.wait_event("view_created", timeout=5)
     assert event.data == {"width": 1280, "height": 720}
+    # Both frames were sent before the wait; the second may still be on its
+    # way when the first is seen.
+    dart.wait_event("next_frame", timeout=5)
     mark = dart.mark()
     assert mark == 2
     engine.send(frame(0x83, "next_frame", "{}"))
