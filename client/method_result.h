@@ -43,11 +43,12 @@ class MethodResult {
 
  protected:
   virtual void HandleSuccess(const T* result) = 0;
-  // By default the same as HandleSuccess.
-  virtual void HandleSuccessOwned(T&& result) { HandleSuccess(&result); }
   virtual void HandleError(const std::string& code, const std::string& message,
                            const T* details) = 0;
   virtual void HandleNotImplemented() = 0;
+  // Comes after the three answer slots so their order stays as it always
+  // was. By default the same as HandleSuccess.
+  virtual void HandleSuccessOwned(T&& result) { HandleSuccess(&result); }
 };
 
 // Holds one ReplyCallback and lets it be used once: armed until the first
