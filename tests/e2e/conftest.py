@@ -1,6 +1,6 @@
 """Fixtures for the end-to-end tests: the Windows bundle, a Wine session, a
 launcher for bundle programs with a Dart side attached, and small helpers
-for the registry, screenshots and X windows.
+for the registry and X windows.
 
 Fixtures:
     build_dir   Path of the Windows build tree (ORVALIN_BUILD_DIR, default
@@ -11,8 +11,6 @@ Fixtures:
                 -> HostProcess; everything launched is killed at teardown.
     module_launch   the same for processes shared by one test module.
 
-Run by hand, e.g.:
-    ORVALIN_BUILD_DIR=$PWD/build/windows /usr/bin/python3 -m pytest tests/e2e
 The session starts Xvfb when DISPLAY is unset, creates the prefix when it
 is missing, and keeps a wineserver for the run (stopped at the end when the
 session started it).
@@ -103,10 +101,6 @@ class WineSession:
             self.stop()
             raise
 
-    @property
-    def display(self):
-        return self.env["DISPLAY"]
-
     def _start_xvfb(self):
         read_fd, write_fd = os.pipe()
         self._xvfb = subprocess.Popen(
@@ -168,21 +162,6 @@ class WineSession:
         """The Windows form of a Unix path under Wine's Z: drive."""
         return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
-    def unix_path(self, windows_path):
-        """The Unix path of a C: or Z: path of the prefix (case as given)."""
-        drive, _, rest = windows_path.replace("\\", "/").partition(":")
-        root = {"c": self.prefix / "drive_c", "z": Path("/")}[drive.lower()]
-        return root / rest.lstrip("/")
-
-    @property
-    def user_name(self):
-        """The Windows user of the prefix (its folder under C:\\users)."""
-        users = [p.name for p in (self.prefix / "drive_c" / "users").iterdir()
-                 if p.is_dir() and p.name.lower() != "public"]
-        if len(users) != 1:
-            raise AssertionError(f"cannot tell the prefix's user among {users}")
-        return users[0]
-
     # ---------------------------------------------------------- registry
 
     def reg_export(self, key):
@@ -214,9 +193,6 @@ class WineSession:
                 return value
         return None
 
-    def reg_key_exists(self, key):
-        return self.run(["reg", "query", key], check=False).returncode == 0
-
     def reg_add(self, key, name=None, data=None, type="REG_SZ"):
         """Sets value `name` (None: the default value) under `key`, creating
         the key; with data None only the key is made."""
@@ -237,41 +213,22 @@ class WineSession:
 
     # -------------------------------------------------------------- X
 
-    def screenshot(self, path):
-        """Saves the whole X display as an image file (PNG by extension)."""
-        subprocess.run(["import", "-window", "root", str(path)], env=self.env,
-                       timeout=30, check=True)
-        return Path(path)
-
-    def find_windows(self, name, visible_only=False):
-        """X window ids whose name matches the regular expression `name`."""
-        args = ["xdotool", "search"] + (["--onlyvisible"] if visible_only
-                                        else []) + ["--name", name]
-        result = subprocess.run(args, env=self.env, capture_output=True,
-                                text=True, timeout=30)
-        return [int(w) for w in result.stdout.split()]
-
     def wait_window(self, name, visible_only=True, timeout=20):
         """Waits until a window whose name matches `name` exists; returns
         its ids."""
+        args = ["xdotool", "search"] + (["--onlyvisible"] if visible_only
+                                        else []) + ["--name", name]
         deadline = time.monotonic() + timeout
         while True:
-            found = self.find_windows(name, visible_only)
+            found = [int(w) for w in subprocess.run(
+                args, env=self.env, capture_output=True, text=True,
+                timeout=30).stdout.split()]
             if found:
                 return found
             if time.monotonic() > deadline:
                 raise AssertionError(f"no {'visible ' if visible_only else ''}"
                                      f"window named {name!r} within {timeout}s")
             time.sleep(0.2)
-
-    def window_geometry(self, window):
-        """(x, y, width, height) of an X window."""
-        result = subprocess.run(["xdotool", "getwindowgeometry", "--shell",
-                                 str(window)], env=self.env,
-                                capture_output=True, text=True, timeout=30,
-                                check=True)
-        values = dict(line.split("=", 1) for line in result.stdout.split())
-        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
     def xdotool(self, *args):
         """Runs xdotool with the session's display; returns its stdout."""

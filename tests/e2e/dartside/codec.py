@@ -484,11 +484,6 @@ def _cmp(a, b):
     return (a > b) - (a < b)
 
 
-def _cmp_float(a, b):
-    # A NaN is neither less nor greater than anything.
-    return (a > b) - (a < b)
-
-
 def _cmp_seq(xs, ys, element_cmp):
     for x, y in zip(xs, ys):
         c = element_cmp(x, y)
@@ -511,13 +506,13 @@ def compare_values(a, b):
     if tag in (3, 4):
         return _cmp(int(a), int(b))
     if tag == 6:
-        return _cmp_float(a, b)
+        return _cmp(a, b)  # a NaN is neither less nor greater
     if tag in (7, 8):
         return _cmp(ca[1], cb[1])  # bytes compare unsigned, prefix first
     if tag in (9, 10):
         return _cmp_seq(list(a), list(b), _cmp)
     if tag in (11, 14):
-        return _cmp_seq(list(a), list(b), _cmp_float)
+        return _cmp_seq(list(a), list(b), _cmp)
     if tag == 12:
         return _cmp_seq(list(a), list(b), compare_values)
     if tag == 13:

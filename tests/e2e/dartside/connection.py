@@ -29,12 +29,11 @@ class ProtocolError(Exception):
 
 
 class Event:
-    __slots__ = ("name", "data", "raw", "time", "index")
+    __slots__ = ("name", "data", "time", "index")
 
-    def __init__(self, name, data, raw, index):
+    def __init__(self, name, data, index):
         self.name = name
         self.data = data
-        self.raw = raw
         self.time = time.monotonic()
         self.index = index
 
@@ -138,7 +137,6 @@ class DartSide:
         self._closed = False       # the engine's side is gone
         self._failure = None       # a protocol error seen by the reader
         self._stopping = False
-        self._connected_at = None
         self._reader = threading.Thread(target=self._run, daemon=True,
                                         name=f"dart-side {self.address}")
         self._reader.start()
@@ -191,7 +189,6 @@ class DartSide:
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             with self._cond:
                 self._sock = sock
-                self._connected_at = time.monotonic()
                 self._cond.notify_all()
             self._read_frames(sock)
         except ProtocolError as e:
@@ -258,7 +255,7 @@ class DartSide:
             except ValueError as e:
                 raise ProtocolError(f"event {name} carries bad JSON {raw!r}: {e}")
             with self._cond:
-                self._events.append(Event(name, data, raw, len(self._events)))
+                self._events.append(Event(name, data, len(self._events)))
                 self._cond.notify_all()
                 sock = self._sock
             if name == "engine_shutdown":
@@ -435,10 +432,6 @@ class DartSide:
             return m.call is not None and (method is None or m.method == method)
         what = f"host call {method!r}" if method else "a host call"
         return self.wait_host_message(channel, matches, timeout, what)
-
-    def unclaimed_host_messages(self):
-        with self._cond:
-            return list(self._pending_host)
 
     def reply_to_host(self, id_, payload):
         """Answers a host message that awaits a reply (id not 0) with raw
