@@ -10,7 +10,7 @@ import shutil
 import time
 from pathlib import Path
 
-from dartside.codec import NOT_IMPLEMENTED, ErrorResult, Success  # noqa: F401
+from dartside.codec import ErrorResult, Success  # noqa: F401
 
 APP = "orvalin_ai.exe"
 TITLE = "Orvalin AI"
