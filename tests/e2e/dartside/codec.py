@@ -431,47 +431,11 @@ def decode_message(data):
 # --------------------------------------------------------------------------
 # Equality and the host's ordering
 
-def _float_bits(x):
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
 def canonical(value):
-    """A hashable form that tells apart everything the wire tells apart:
-    int32 vs int64 vs bool vs double, typed list kinds, NaN bit patterns,
-    and map order. Two values with equal canonical forms encode to the same
-    bytes."""
-    if value is None:
-        return (0,)
-    if value is True:
-        return (1,)
-    if value is False:
-        return (2,)
-    if isinstance(value, Int64):
-        return (4, int(value))
-    if isinstance(value, int):
-        if INT32_MIN <= value <= INT32_MAX:
-            return (3, int(value))
-        return (4, int(value))
-    if isinstance(value, float):
-        return (6, _float_bits(value))
-    if isinstance(value, str):
-        return (7, value.encode("utf-8"))
-    if isinstance(value, RawString):
-        return (7, value.data)
-    if isinstance(value, (bytes, bytearray, memoryview)):
-        return (8, bytes(value))
-    if isinstance(value, Float32List):
-        return (14, tuple(struct.pack("<f", v) for v in value))
-    if isinstance(value, Float64List):
-        return (11, tuple(_float_bits(v) for v in value))
-    if isinstance(value, _TypedList):
-        return (value._tag, tuple(value))
-    if isinstance(value, (list, tuple)):
-        return (12, tuple(canonical(v) for v in value))
-    if isinstance(value, (dict, MapEntries)):
-        return (13, tuple((canonical(k), canonical(v))
-                          for k, v in _map_items(value)))
-    raise TypeError(f"no standard-codec form for {type(value).__name__}")
+    """A hashable form that tells apart everything the wire tells apart
+    (int32, int64, bool and double; typed list kinds; NaN bit patterns; map
+    order): the value's own bytes."""
+    return encode_message(value)
 
 
 # Index of each wire type in the host's value model; it decides the order
@@ -492,26 +456,27 @@ def _cmp_seq(xs, ys, element_cmp):
     return _cmp(len(xs), len(ys))
 
 
+def _utf8(value):
+    if isinstance(value, str):
+        return value.encode("utf-8")
+    return value.data if isinstance(value, RawString) else bytes(value)
+
+
 def compare_values(a, b):
     """-1, 0 or 1: the host's ordering of map keys (0: equivalent keys)."""
-    ca, cb = canonical(a), canonical(b)
-    ia, ib = _INDEX_OF_TAG[ca[0]], _INDEX_OF_TAG[cb[0]]
+    tag, tag_b = canonical(a)[0], canonical(b)[0]
+    ia, ib = _INDEX_OF_TAG[tag], _INDEX_OF_TAG[tag_b]
     if ia != ib:
         return _cmp(ia, ib)
-    tag = ca[0]
     if tag == 0:
         return 0
     if tag in (1, 2):
         return _cmp(a is True, b is True)
-    if tag in (3, 4):
-        return _cmp(int(a), int(b))
-    if tag == 6:
+    if tag in (3, 4, 6):
         return _cmp(a, b)  # a NaN is neither less nor greater
     if tag in (7, 8):
-        return _cmp(ca[1], cb[1])  # bytes compare unsigned, prefix first
-    if tag in (9, 10):
-        return _cmp_seq(list(a), list(b), _cmp)
-    if tag in (11, 14):
+        return _cmp(_utf8(a), _utf8(b))  # unsigned bytes, prefix first
+    if tag in (9, 10, 11, 14):
         return _cmp_seq(list(a), list(b), _cmp)
     if tag == 12:
         return _cmp_seq(list(a), list(b), compare_values)
