@@ -327,10 +327,6 @@ class HostProcess:
         self.stderr_path = stderr_path
 
     @property
-    def pid(self):
-        return self.popen.pid
-
-    @property
     def running(self):
         return self.popen.poll() is None
 
@@ -362,7 +358,7 @@ class HostProcess:
             self.dart.close()
 
     def __repr__(self):
-        return f"HostProcess({self.path.name}, pid={self.pid})"
+        return f"HostProcess({self.path.name}, pid={self.popen.pid})"
 
 
 class Launcher:

@@ -27,7 +27,11 @@ def test_geometry_scales_with_the_monitor_dpi(launch, wine, bundle_dir, dpi,
     view = app.dart.wait_event("view_created").data
     assert 0 < view["width"] <= rect[2] - rect[0]
     assert 0 < view["height"] <= rect[3] - rect[1]
+    # Closing the window ends the engine, then the process with zero.
     assert close_app(wine, bundle_dir, app) == 0
+    assert app.dart.event_names()[-1] == "engine_shutdown"
+    app.dart.wait_closed()
+    assert window_info(wine, bundle_dir) is None
 
 
 def test_window_stays_hidden_until_the_first_frame(launch, wine, bundle_dir):
@@ -78,17 +82,6 @@ def test_claimed_messages_never_reach_the_window(launch, wine, bundle_dir):
     assert probe(wine, bundle_dir, "url", url) == (0, ["url 1"])
     wait_pushed(dart, url)
     assert close_app(wine, bundle_dir, app) == 0
-
-
-def test_closing_the_window_ends_the_process_with_zero(launch, wine,
-                                                       bundle_dir):
-    app = start_app(launch)
-    wait_visible(wine, bundle_dir)
-    assert close_app(wine, bundle_dir, app) == 0
-    names = app.dart.event_names()
-    assert names[-1] == "engine_shutdown"
-    app.dart.wait_closed()
-    assert window_info(wine, bundle_dir) is None
 
 
 def test_missing_data_folder_ends_with_one(launch, wine, bundle_dir,
