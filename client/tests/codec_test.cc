@@ -83,29 +83,6 @@ TEST(StandardCodecTest, LengthFormsChangeAtTheirBoundaries) {
   EXPECT_EQ(byte_list.size(), 70006u);
 }
 
-TEST(StandardCodecTest, AlignsFromTheStartOfTheMessage) {
-  // The double of a success envelope: tag at offset 1, payload at 8.
-  EXPECT_EQ(Encode(V(1.0), {0x00}), (Bytes{0x00, 0x06, 0, 0, 0, 0, 0, 0, 0, 0,
-                                           0, 0, 0, 0, 0xF0, 0x3F}));
-  const V values[] = {V(2.5),
-                      V(std::vector<int32_t>{-3, 4}),
-                      V(std::vector<int64_t>{-3}),
-                      V(std::vector<double>{}),
-                      V(std::vector<float>{0.5f, 1.5f}),
-                      V(EncodableList{V(int32_t{1}), V(0.75)})};
-  for (const V& value : values) {
-    for (uint8_t offset = 0; offset < 8; ++offset) {
-      const Bytes message = Encode(value, Bytes(offset, 0xAA));
-      size_t end = 0;
-      EXPECT_EQ(Decode(message, offset, &end), value) << int{offset};
-      EXPECT_EQ(end, message.size()) << int{offset};
-    }
-  }
-  // Integers and byte lists are never padded.
-  EXPECT_EQ(Encode(V(int64_t{0}), {0xAA}).size(), 10u);
-  EXPECT_EQ(Encode(V(std::vector<uint8_t>{1}), {0xAA}).size(), 4u);
-}
-
 TEST(StandardCodecTest, ReaderFailsShortReadsWithoutMoving) {
   CerrCapture cerr;
   const Bytes two = {0x2A, 0x2B};

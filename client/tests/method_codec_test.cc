@@ -10,13 +10,6 @@ using V = EncodableValue;
 
 const StandardMethodCodec& Codec() { return StandardMethodCodec::Instance(); }
 
-TEST(StandardMethodCodecTest, OneSharedInstance) {
-  EXPECT_EQ(&StandardMethodCodec::Instance(), &StandardMethodCodec::Instance());
-  EXPECT_EQ(
-      &StandardMethodCodec::Instance(&StandardCodecSerializer::Instance()),
-      &Codec());
-}
-
 TEST(StandardMethodCodecTest, EncodesCalls) {
   const std::string url(20, 'u');
   Bytes expected = {0x07, 0x0C};
