@@ -144,12 +144,10 @@ class WineSession:
 
     # ---------------------------------------------------------- commands
 
-    def run(self, args, timeout=60, check=True, env=None):
+    def run(self, args, timeout=60, check=True):
         """Runs a Wine command (e.g. ["reg", "query", key]) to completion;
         returns the CompletedProcess with text stdout/stderr."""
-        full_env = dict(self.env)
-        full_env.update(env or {})
-        result = subprocess.run(["wine", *args], env=full_env, timeout=timeout,
+        result = subprocess.run(["wine", *args], env=self.env, timeout=timeout,
                                 capture_output=True, text=True,
                                 errors="replace")
         if check and result.returncode != 0:

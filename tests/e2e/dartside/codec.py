@@ -5,7 +5,7 @@ Values, as Python objects (encode accepts them, decode produces them):
     tag  wire type            Python
     0    null                 None
     1/2  bool                 True / False
-    3    32-bit integer       int (encode: any int that fits; Int32 forces it)
+    3    32-bit integer       int (encode: any int that fits)
     4    64-bit integer       Int64 (encode: Int64, or an int outside 32 bits)
     6    double               float
     5/7  string               str (RawString when the bytes are not UTF-8)
@@ -30,7 +30,7 @@ import functools
 import struct
 
 __all__ = [
-    "DecodeError", "Int32", "Int64", "RawString", "Int32List", "Int64List",
+    "DecodeError", "Int64", "RawString", "Int32List", "Int64List",
     "Float32List", "Float64List", "MapEntries", "encode_message",
     "decode_message", "decode_value_at", "encode_length", "compare_values",
     "host_sorted", "canonical", "MethodCall", "Success", "ErrorResult",
@@ -49,22 +49,6 @@ class DecodeError(ValueError):
 
 # --------------------------------------------------------------------------
 # Value types
-
-class Int32(int):
-    """An int that must travel as a 32-bit integer (tag 3).
-
-    Decoded 32-bit integers come back as plain int, which encodes to tag 3
-    again; this wrapper only documents intent and checks the range."""
-
-    def __new__(cls, value):
-        value = int(value)
-        if not INT32_MIN <= value <= INT32_MAX:
-            raise OverflowError(f"{value} does not fit in 32 bits")
-        return super().__new__(cls, value)
-
-    def __repr__(self):
-        return f"Int32({int(self)})"
-
 
 class Int64(int):
     """An int that travels as a 64-bit integer (tag 4).
