@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -14,7 +13,6 @@
 
 #include "embedding/flutter_windows.h"
 #include "gtest/gtest.h"
-#include "standin/standin_report.h"
 
 namespace {
 
@@ -38,18 +36,6 @@ bool PumpUntil(const std::function<bool()>& done, DWORD wait_ms = kWaitMs) {
 void PumpFor(DWORD ms) {
   PumpUntil([] { return false; }, ms);
 }
-
-// Sets an environment variable for one test.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
-    SetEnvironmentVariableW(name, value);
-  }
-  ~ScopedEnvironment() { SetEnvironmentVariableW(name_, nullptr); }
-
- private:
-  const wchar_t* name_;
-};
 
 FlutterDesktopEngineRef CreateEngine(
     const wchar_t* assets = L"data\\flutter_assets",
@@ -153,61 +139,16 @@ class DartSide {
     return true;
   }
 
-  // The next EVENT's name and JSON, skipping nothing: the next frame must
-  // be an event.
-  bool ReadEvent(std::string* name, std::string* json) {
-    Frame frame;
-    if (!Read(&frame) || frame.kind != 0x83) return false;
-    size_t offset = 0;
-    *name = frame.Field(&offset);
-    *json = frame.Field(&offset);
-    return true;
-  }
-
-  void Write(uint8_t kind, const std::vector<uint8_t>& fields) {
-    std::vector<uint8_t> frame;
-    PutU32(&frame, static_cast<uint32_t>(fields.size() + 1));
-    frame.push_back(kind);
-    frame.insert(frame.end(), fields.begin(), fields.end());
-    send(connection_, reinterpret_cast<const char*>(frame.data()),
-         static_cast<int>(frame.size()), 0);
-  }
-
   void SendMessageFrame(uint32_t id, const std::string& channel,
                         const std::string& payload) {
-    std::vector<uint8_t> fields;
-    PutU32(&fields, id);
-    PutField(&fields, channel);
-    PutField(&fields, payload);
-    Write(0x01, fields);
-  }
-
-  void SendControl(const std::string& key, const std::string& value) {
-    std::vector<uint8_t> fields;
-    PutField(&fields, key);
-    PutField(&fields, value);
-    Write(0x03, fields);
-  }
-
-  // Sends a MESSAGE to a channel nobody handles and waits for its empty
-  // REPLY, so every frame sent before it has been handled.
-  bool Sync(uint32_t id) {
-    SendMessageFrame(id, "standin.test/nobody", "");
-    Frame frame;
-    return ReadWhilePumping(&frame) && frame.kind == 0x81 &&
-           frame.U32(0) == id && frame.U32(4) == 0;
-  }
-
-  // Reads one frame while the platform thread keeps handling messages.
-  bool ReadWhilePumping(Frame* frame) {
-    PumpUntil([this] {
-      fd_set readable;
-      FD_ZERO(&readable);
-      FD_SET(connection_, &readable);
-      timeval now{0, 0};
-      return select(0, &readable, nullptr, nullptr, &now) > 0;
-    });
-    return Read(frame);
+    std::vector<uint8_t> frame;
+    PutU32(&frame, static_cast<uint32_t>(13 + channel.size() + payload.size()));
+    frame.push_back(0x01);
+    PutU32(&frame, id);
+    PutField(&frame, channel);
+    PutField(&frame, payload);
+    send(connection_, reinterpret_cast<const char*>(frame.data()),
+         static_cast<int>(frame.size()), 0);
   }
 
  private:
@@ -352,47 +293,12 @@ TEST(StandinEngineTest, WithoutDartSideRepliesComeEmptyAndLater) {
   EXPECT_EQ(at_shutdown.calls, 1);
 }
 
-TEST(StandinEngineTest, DpiFollowsTheOverride) {
-  const HMONITOR monitor =
-      MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
-  EXPECT_GT(FlutterDesktopGetDpiForMonitor(monitor), 0u);
-  ScopedEnvironment dpi(L"ORVALIN_STANDIN_DPI", L"144");
-  EXPECT_EQ(FlutterDesktopGetDpiForMonitor(monitor), 144u);
-}
-
-class StandinViewTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    if (controller_ != nullptr)
-      FlutterDesktopViewControllerDestroy(controller_);
-  }
-  FlutterDesktopViewControllerRef controller_ = nullptr;
-};
-
-TEST_F(StandinViewTest, ChildViewOfTheGivenSize) {
-  FlutterDesktopEngineRef engine = CreateEngine();
-  controller_ = FlutterDesktopViewControllerCreate(320, 240, engine);
-  ASSERT_NE(controller_, nullptr);
-  // The controller owns the engine now.
-  EXPECT_FALSE(FlutterDesktopEngineDestroy(engine));
-  const HWND view = FlutterDesktopViewGetHWND(
-      FlutterDesktopViewControllerGetView(controller_));
-  ASSERT_TRUE(IsWindow(view));
-  EXPECT_TRUE(GetWindowLongPtrW(view, GWL_STYLE) & WS_CHILD);
-  RECT client;
-  GetClientRect(view, &client);
-  EXPECT_EQ(client.right, 320);
-  EXPECT_EQ(client.bottom, 240);
-  FlutterDesktopViewControllerDestroy(controller_);
-  controller_ = nullptr;
-  EXPECT_FALSE(IsWindow(view));
-}
-
-TEST_F(StandinViewTest, NextFrameCallbackRunsOnceOnThePlatformThread) {
+TEST(StandinViewTest, NextFrameCallbackRunsOnceOnThePlatformThread) {
   // The handle stays usable for callbacks once the controller owns it.
   FlutterDesktopEngineRef owned = CreateEngine();
-  controller_ = FlutterDesktopViewControllerCreate(200, 100, owned);
-  ASSERT_NE(controller_, nullptr);
+  FlutterDesktopViewControllerRef controller =
+      FlutterDesktopViewControllerCreate(200, 100, owned);
+  ASSERT_NE(controller, nullptr);
   struct Frames {
     int calls = 0;
     DWORD thread = 0;
@@ -408,189 +314,44 @@ TEST_F(StandinViewTest, NextFrameCallbackRunsOnceOnThePlatformThread) {
   EXPECT_EQ(frames.calls, 0);
   EXPECT_TRUE(PumpUntil([&] { return frames.calls > 0; }));
   EXPECT_EQ(frames.thread, GetCurrentThreadId());
-  FlutterDesktopViewControllerForceRedraw(controller_);
+  FlutterDesktopViewControllerForceRedraw(controller);
   PumpFor(100);
   EXPECT_EQ(frames.calls, 1);
+  FlutterDesktopViewControllerDestroy(controller);
 }
 
-TEST_F(StandinViewTest, TopLevelMessagesAreClaimedOnlyWhenAsked) {
-  ScopedEnvironment claim(L"ORVALIN_STANDIN_CLAIM_MESSAGE", L"1234");
-  controller_ = FlutterDesktopViewControllerCreate(10, 10, CreateEngine());
-  ASSERT_NE(controller_, nullptr);
-  LRESULT result = 99;
-  EXPECT_TRUE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
-      controller_, nullptr, 1234, 0, 0, &result));
-  EXPECT_EQ(result, 0);
-  for (UINT message : {0x0001u, 0x0005u, 0x001Du, 0x004Au, 1235u}) {
-    result = 99;
-    EXPECT_FALSE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
-        controller_, nullptr, message, 0, 0, &result));
-    EXPECT_EQ(result, 99);
-  }
-}
-
-class StandinDartSideTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    engine_ = CreateEngine();
-    ASSERT_NE(engine_, nullptr);
-    ASSERT_TRUE(dart_.Accept());
-    messenger_ = FlutterDesktopEngineGetMessenger(engine_);
-    std::string name;
-    std::string json;
-    ASSERT_TRUE(dart_.ReadEvent(&name, &json));
-    ASSERT_EQ(name, "engine_created");
-    created_json_ = json;
-  }
-  void TearDown() override {
-    if (engine_ != nullptr) FlutterDesktopEngineDestroy(engine_);
-  }
-
-  DartSide dart_;
-  FlutterDesktopEngineRef engine_ = nullptr;
-  FlutterDesktopMessengerRef messenger_ = nullptr;
-  std::string created_json_;
-};
-
-TEST_F(StandinDartSideTest, EngineCreatedCarriesTheProperties) {
-  EXPECT_EQ(created_json_,
-            "{\"assets_path\":\"data\\\\flutter_assets\","
-            "\"icu_data_path\":\"data\\\\icudtl.dat\","
-            "\"aot_library_path\":\"data\\\\app.so\",\"entrypoint\":\"\","
-            "\"arguments\":[\"first\",\"zweite \xEC\x95\x88\"]}");
-}
-
-TEST_F(StandinDartSideTest, MessageIsDeliveredAndAnsweredOnce) {
+TEST(StandinDartSideTest, MessageIsDeliveredAndAnsweredOnce) {
+  DartSide dart;
+  FlutterDesktopEngineRef engine = CreateEngine();
+  ASSERT_NE(engine, nullptr);
+  ASSERT_TRUE(dart.Accept());
+  Frame frame;
+  ASSERT_TRUE(dart.Read(&frame));
+  ASSERT_EQ(frame.kind, 0x83);  // The engine_created event.
+  FlutterDesktopMessengerRef messenger =
+      FlutterDesktopEngineGetMessenger(engine);
   Incoming incoming;
-  FlutterDesktopMessengerSetCallback(messenger_, "standin.test/c",
+  FlutterDesktopMessengerSetCallback(messenger, "standin.test/c",
                                      RecordIncoming, &incoming);
-  dart_.SendMessageFrame(7, "standin.test/c", "ping");
+  dart.SendMessageFrame(7, "standin.test/c", "ping");
   ASSERT_TRUE(PumpUntil([&] { return incoming.calls == 1; }));
   EXPECT_EQ(incoming.payload, "ping");
   EXPECT_EQ(incoming.thread, GetCurrentThreadId());
-  FlutterDesktopMessengerSendResponse(messenger_, incoming.handle,
-                                      Bytes("pong"), 4);
-  FlutterDesktopMessengerSendResponse(messenger_, incoming.handle,
+  FlutterDesktopMessengerSendResponse(messenger, incoming.handle, Bytes("pong"),
+                                      4);
+  FlutterDesktopMessengerSendResponse(messenger, incoming.handle,
                                       Bytes("again"), 5);
-  Frame frame;
-  ASSERT_TRUE(dart_.Read(&frame));
+  ASSERT_TRUE(dart.Read(&frame));
   EXPECT_EQ(frame.kind, 0x81);
   EXPECT_EQ(frame.U32(0), 7u);
   size_t offset = 4;
   EXPECT_EQ(frame.Field(&offset), "pong");
-  // The duplicate answer sent nothing: the next frame is Sync's reply.
-  EXPECT_TRUE(dart_.Sync(8));
-}
-
-TEST_F(StandinDartSideTest, ChannelWithoutCallbackIsAnsweredEmpty) {
-  Incoming incoming;
-  FlutterDesktopMessengerSetCallback(messenger_, "standin.test/c",
-                                     RecordIncoming, &incoming);
-  FlutterDesktopMessengerSetCallback(messenger_, "standin.test/c", nullptr,
-                                     nullptr);
-  dart_.SendMessageFrame(9, "standin.test/c", "ping");
-  Frame frame;
-  ASSERT_TRUE(dart_.ReadWhilePumping(&frame));
-  EXPECT_EQ(frame.kind, 0x81);
-  EXPECT_EQ(frame.U32(0), 9u);
-  EXPECT_EQ(frame.U32(4), 0u);
-  EXPECT_EQ(incoming.calls, 0);
-}
-
-TEST_F(StandinDartSideTest, HostMessagesAndTheirReplies) {
-  ASSERT_TRUE(FlutterDesktopMessengerSend(messenger_, "standin.test/h",
-                                          Bytes("one"), 3));
-  Reply reply;
-  ASSERT_TRUE(FlutterDesktopMessengerSendWithReply(
-      messenger_, "standin.test/h", Bytes("two"), 3, RecordReply, &reply));
-  Frame first;
-  Frame second;
-  ASSERT_TRUE(dart_.Read(&first));
-  ASSERT_TRUE(dart_.Read(&second));
-  size_t offset = 4;
-  EXPECT_EQ(first.kind, 0x82);
-  EXPECT_EQ(first.U32(0), 0u);
-  EXPECT_EQ(first.Field(&offset), "standin.test/h");
-  EXPECT_EQ(first.Field(&offset), "one");
-  const uint32_t id = second.U32(0);
-  EXPECT_NE(id, 0u);
-  std::vector<uint8_t> fields;
-  PutU32(&fields, id);
-  PutField(&fields, "answer");
-  dart_.Write(0x02, fields);
-  dart_.Write(0x02, fields);  // A second answer to the same id is ignored.
-  ASSERT_TRUE(PumpUntil([&] { return reply.calls > 0; }));
-  EXPECT_TRUE(dart_.Sync(10));
-  EXPECT_EQ(reply.calls, 1);
-  EXPECT_EQ(reply.payload, "answer");
-}
-
-TEST_F(StandinDartSideTest, ControlClaimsAndWatchesWindowMessages) {
-  FlutterDesktopViewControllerRef controller =
-      FlutterDesktopViewControllerCreate(50, 50, engine_);
-  ASSERT_NE(controller, nullptr);
-  engine_ = nullptr;  // Owned by the controller now.
-  std::string name;
-  std::string json;
-  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
-  EXPECT_EQ(name, "view_created");
-  EXPECT_EQ(json, "{\"width\":50,\"height\":50}");
-  dart_.SendControl("claim_message", "1025");
-  dart_.SendControl("watch_message", "1026");
-  ASSERT_TRUE(dart_.Sync(11));
-  LRESULT result = 5;
-  EXPECT_TRUE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
-      controller, nullptr, 1025, 0, 0, &result));
-  EXPECT_EQ(result, 0);
-  EXPECT_FALSE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
-      controller, nullptr, 1026, 0, 0, &result));
-  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
-  EXPECT_EQ(name, "window_message");
-  EXPECT_EQ(json, "{\"message\":1025,\"claimed\":true}");
-  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
-  EXPECT_EQ(name, "window_message");
-  EXPECT_EQ(json, "{\"message\":1026,\"claimed\":false}");
-  dart_.SendControl("unclaim_message", "1025");
-  ASSERT_TRUE(dart_.Sync(12));
-  EXPECT_FALSE(FlutterDesktopViewControllerHandleTopLevelWindowProc(
-      controller, nullptr, 1025, 0, 0, &result));
-  FlutterDesktopViewControllerDestroy(controller);
-  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
-  EXPECT_EQ(name, "engine_shutdown");
-  Frame frame;
-  EXPECT_FALSE(dart_.Read(&frame));  // The socket closed after it.
-}
-
-TEST_F(StandinDartSideTest, PluginsReportTheirRegistration) {
-  HMODULE plugin = LoadLibraryW(L"url_launcher_windows_plugin.dll");
-  ASSERT_NE(plugin, nullptr);
-  using Register = void (*)(FlutterDesktopPluginRegistrarRef);
-  auto register_plugin = reinterpret_cast<Register>(reinterpret_cast<void*>(
-      GetProcAddress(plugin, "UrlLauncherWindowsRegisterWithRegistrar")));
-  ASSERT_NE(register_plugin, nullptr);
-  register_plugin(
-      FlutterDesktopEngineGetPluginRegistrar(engine_, "UrlLauncherWindows"));
-  FreeLibrary(plugin);
-  std::string name;
-  std::string json;
-  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
-  EXPECT_EQ(name, "registrar_requested");
-  EXPECT_EQ(json, "{\"name\":\"UrlLauncherWindows\"}");
-  ASSERT_TRUE(dart_.ReadEvent(&name, &json));
-  EXPECT_EQ(name, "plugin_registered");
-  EXPECT_EQ(json,
-            "{\"name\":\"UrlLauncherWindows\",\"registrar\":"
-            "\"UrlLauncherWindows\"}");
-}
-
-TEST_F(StandinDartSideTest, PendingReplyIsAnsweredEmptyAtShutdown) {
-  Reply reply;
-  ASSERT_TRUE(FlutterDesktopMessengerSendWithReply(
-      messenger_, "standin.test/h", Bytes("x"), 1, RecordReply, &reply));
-  FlutterDesktopEngineDestroy(engine_);
-  engine_ = nullptr;
-  EXPECT_EQ(reply.calls, 1);
-  EXPECT_EQ(reply.payload, "");
+  // The duplicate answer sent nothing: the next frame is a later message.
+  ASSERT_TRUE(FlutterDesktopMessengerSend(messenger, "standin.test/h",
+                                          Bytes("after"), 5));
+  ASSERT_TRUE(dart.Read(&frame));
+  EXPECT_EQ(frame.kind, 0x82);
+  FlutterDesktopEngineDestroy(engine);
 }
 
 }  // namespace
