@@ -90,25 +90,11 @@ class AudioCommandTest : public AudioPlayerBase {
   MciCommandSender previous_ = nullptr;
 };
 
-void ExpectNullSuccess(const Answer& answer) {
-  EXPECT_EQ(answer.kind, Answer::Kind::kSuccess)
-      << ::testing::PrintToString(answer);
-  EXPECT_TRUE(answer.value.IsNull());
-}
-
-void ExpectError(const Answer& answer, const char* code, const char* message) {
-  EXPECT_EQ(answer.kind, Answer::Kind::kError)
-      << ::testing::PrintToString(answer);
-  EXPECT_EQ(answer.code, code);
-  EXPECT_EQ(answer.message, message);
-  EXPECT_FALSE(answer.has_details);
-}
-
 TEST_F(AudioCommandTest, NothingIsSentBeforeLoad) {
-  ExpectNullSuccess(Call("play"));
-  ExpectNullSuccess(Call("pause"));
-  ExpectNullSuccess(Seek(EncodableValue(int64_t{1500})));
-  ExpectNullSuccess(Call("dispose"));
+  ExpectSuccess(Call("play"));
+  ExpectSuccess(Call("pause"));
+  ExpectSuccess(Seek(EncodableValue(int64_t{1500})));
+  ExpectSuccess(Call("dispose"));
   Answer state = Call("state");
   EXPECT_EQ(state.kind, Answer::Kind::kSuccess);
   EXPECT_EQ(state.value, State(0, 0, false));
@@ -153,9 +139,9 @@ TEST_F(AudioCommandTest, FailedLoadClosesTheOldRecordingAndLeavesNothingOpen) {
                         L"open \"C:\\bad.wav\" alias orvalin_audio",
                     }));
   g_sent.clear();
-  ExpectNullSuccess(Call("play"));
+  ExpectSuccess(Call("play"));
   EXPECT_EQ(Call("state").value, State(0, 0, false));
-  ExpectNullSuccess(Call("dispose"));
+  ExpectSuccess(Call("dispose"));
   EXPECT_TRUE(g_sent.empty());
 }
 
@@ -169,8 +155,8 @@ TEST_F(AudioCommandTest, SecondLoadClosesTheFirstAndDisposeClosesOnce) {
             L"open \"C:\\two.wav\" type mpegvideo alias orvalin_audio");
 
   g_sent.clear();
-  ExpectNullSuccess(Call("dispose"));
-  ExpectNullSuccess(Call("dispose"));
+  ExpectSuccess(Call("dispose"));
+  ExpectSuccess(Call("dispose"));
   EXPECT_EQ(g_sent, std::vector<std::wstring>{L"close orvalin_audio"});
 }
 
@@ -178,8 +164,8 @@ TEST_F(AudioCommandTest, PlayPauseSendTheirCommandsAndIgnoreFailures) {
   ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
   g_refused = {L"play orvalin_audio", L"pause orvalin_audio"};
   g_sent.clear();
-  ExpectNullSuccess(Call("play"));
-  ExpectNullSuccess(Call("pause"));
+  ExpectSuccess(Call("play"));
+  ExpectSuccess(Call("pause"));
   EXPECT_EQ(g_sent, (std::vector<std::wstring>{L"play orvalin_audio",
                                                L"pause orvalin_audio"}));
 }
@@ -198,7 +184,7 @@ TEST_F(AudioCommandTest, SeekClampsAtZeroAndAcceptsOnlyIntegers) {
   };
   for (const auto& [position, sent] : cases) {
     g_sent.clear();
-    ExpectNullSuccess(Seek(position));
+    ExpectSuccess(Seek(position));
     EXPECT_EQ(g_sent, std::vector<std::wstring>{
                           std::wstring(L"seek orvalin_audio to ") + sent});
   }
@@ -206,7 +192,7 @@ TEST_F(AudioCommandTest, SeekClampsAtZeroAndAcceptsOnlyIntegers) {
        {EncodableValue(),
         EncodableValue(EncodableList{EncodableValue(int32_t{9})})}) {
     g_sent.clear();
-    ExpectNullSuccess(harness_.Call(kChannel, "seek", arguments));
+    ExpectSuccess(harness_.Call(kChannel, "seek", arguments));
     EXPECT_EQ(g_sent, std::vector<std::wstring>{L"seek orvalin_audio to 0"});
   }
 }
@@ -237,28 +223,22 @@ TEST_F(AudioCommandTest, StatusNumbersTakeTheLeadingIntegerOrZero) {
 }
 
 TEST_F(AudioCommandTest, LoadRefusesBadUrlsBeforeSendingAnything) {
-  ExpectError(harness_.Call(kChannel, "load"), "invalid_audio_url",
-              kInvalidUrl);
-  ExpectError(harness_.Call(kChannel, "load", EncodableValue()),
-              "invalid_audio_url", kInvalidUrl);
-  ExpectError(harness_.Call(kChannel, "load",
-                            EncodableList{EncodableValue("C:\\a.wav")}),
-              "invalid_audio_url", kInvalidUrl);
-  ExpectError(harness_.Call(kChannel, "load", EncodableValue("C:\\a.wav")),
-              "invalid_audio_url", kInvalidUrl);
-  ExpectError(harness_.Call(kChannel, "load",
-                            Map({{"path", EncodableValue("C:\\a.wav")}})),
-              "invalid_audio_url", "url required");
-  ExpectError(harness_.Call(kChannel, "load",
-                            Map({{"url", EncodableValue(int32_t{3})}})),
-              "invalid_audio_url", "url empty");
-  ExpectError(harness_.Call(kChannel, "load", Map({{"url", EncodableValue()}})),
-              "invalid_audio_url", "url empty");
-  ExpectError(Load(""), "invalid_audio_url", "url empty");
-  // A quote would end the element and splice the rest in as MCI words.
-  ExpectError(Load("C:\\a.wav\" alias other wait \""), "invalid_audio_url",
-              kInvalidUrl);
-  ExpectError(Load("\""), "invalid_audio_url", kInvalidUrl);
+  ExpectErrorForEach(
+      &harness_, kChannel, "load",
+      {std::nullopt, EncodableValue(),
+       EncodableList{EncodableValue("C:\\a.wav")}, EncodableValue("C:\\a.wav"),
+       // A quote would end the element and splice the rest in as MCI words.
+       Map({{"url", EncodableValue("C:\\a.wav\" alias other wait \"")}}),
+       Map({{"url", EncodableValue("\"")}})},
+      "invalid_audio_url", kInvalidUrl);
+  ExpectErrorForEach(&harness_, kChannel, "load",
+                     {Map({{"path", EncodableValue("C:\\a.wav")}})},
+                     "invalid_audio_url", "url required");
+  ExpectErrorForEach(
+      &harness_, kChannel, "load",
+      {Map({{"url", EncodableValue(int32_t{3})}}),
+       Map({{"url", EncodableValue()}}), Map({{"url", EncodableValue("")}})},
+      "invalid_audio_url", "url empty");
   EXPECT_TRUE(g_sent.empty());
 }
 
@@ -318,21 +298,21 @@ TEST_F(AudioPlaybackTest, PlaysPausesAndReportsTheTonesLength) {
   EXPECT_EQ(Number(state, "positionMs"), 0);
   EXPECT_FALSE(Playing(state));
 
-  ExpectNullSuccess(Call("play"));
+  ExpectSuccess(Call("play"));
   EncodableMap playing = WaitForState([](const EncodableMap& s) {
     return Playing(s) && Number(s, "positionMs") > 0;
   });
   EXPECT_TRUE(Playing(playing));
   EXPECT_GT(Number(playing, "positionMs"), 0);
 
-  ExpectNullSuccess(Call("pause"));
+  ExpectSuccess(Call("pause"));
   EncodableMap paused = StateMap();
   EXPECT_FALSE(Playing(paused));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(Number(StateMap(), "positionMs"), Number(paused, "positionMs"))
       << "a paused recording must not advance";
 
-  ExpectNullSuccess(Call("dispose"));
+  ExpectSuccess(Call("dispose"));
   EXPECT_EQ(Call("state").value, State(0, 0, false));
 }
 

@@ -174,6 +174,36 @@ std::vector<EncodableValue> ChannelHarness::PushedAuthCallbacks() const {
   return pushed;
 }
 
+void ExpectSuccess(const Answer& answer, const EncodableValue& value) {
+  EXPECT_EQ(answer.kind, Answer::Kind::kSuccess)
+      << ::testing::PrintToString(answer);
+  EXPECT_EQ(answer.value, value);
+}
+
+void ExpectError(const Answer& answer, const std::string& code,
+                 const std::string& message) {
+  EXPECT_EQ(answer.kind, Answer::Kind::kError)
+      << ::testing::PrintToString(answer);
+  EXPECT_EQ(answer.code, code);
+  EXPECT_EQ(answer.message, message);
+  EXPECT_FALSE(answer.has_details);
+}
+
+void ExpectErrorForEach(
+    ChannelHarness* harness, const std::string& channel,
+    const std::string& method,
+    const std::vector<std::optional<EncodableValue>>& shapes,
+    const std::string& code, const std::string& message) {
+  for (const std::optional<EncodableValue>& shape : shapes) {
+    SCOPED_TRACE(method + " with " +
+                 (shape ? ::testing::PrintToString(*shape) : "no arguments"));
+    ExpectError(harness->Call(
+                    channel, method,
+                    shape ? std::make_unique<EncodableValue>(*shape) : nullptr),
+                code, message);
+  }
+}
+
 EncodableValue Map(
     std::initializer_list<std::pair<const char*, EncodableValue>> entries) {
   EncodableMap map;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -72,6 +73,20 @@ class ChannelHarness {
 };
 
 Answer DecodeAnswer(const std::vector<uint8_t>& response);
+
+// A success answer carrying |value| (null by default).
+void ExpectSuccess(const Answer& answer,
+                   const EncodableValue& value = EncodableValue());
+// An error answer with exactly |code| and |message| and no details.
+void ExpectError(const Answer& answer, const std::string& code,
+                 const std::string& message);
+// Calls |method| once with each of |shapes| (nullopt: no arguments at all) and
+// expects that error for every one.
+void ExpectErrorForEach(
+    ChannelHarness* harness, const std::string& channel,
+    const std::string& method,
+    const std::vector<std::optional<EncodableValue>>& shapes,
+    const std::string& code, const std::string& message);
 
 // A map argument from string keys.
 EncodableValue Map(

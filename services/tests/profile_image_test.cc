@@ -69,11 +69,7 @@ EncodableValue ImageMap(std::vector<uint8_t> bytes, bool png) {
 }
 
 void ExpectReadFailed(const Answer& answer) {
-  EXPECT_EQ(answer.kind, Answer::Kind::kError)
-      << ::testing::PrintToString(answer);
-  EXPECT_EQ(answer.code, "profile_image_read_failed");
-  EXPECT_EQ(answer.message, kReadFailed);
-  EXPECT_FALSE(answer.has_details);
+  ExpectError(answer, "profile_image_read_failed", kReadFailed);
 }
 
 TEST_F(ProfileImageTest, CancelledDialogAnswersNull) {
@@ -120,25 +116,21 @@ TEST_F(ProfileImageTest, FileHeldOpenForWritingByAnotherOpenerIsStillRead) {
 
 TEST_F(ProfileImageTest, TypeFollowsTheLowerCasedTextAfterTheLastDot) {
   const std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G'};
-  EXPECT_EQ(Pick(dir_.Write(L"PHOTO.PNG", bytes)).value, ImageMap(bytes, true));
-  EXPECT_EQ(Pick(dir_.Write(L"photo.jpeg", bytes)).value,
-            ImageMap(bytes, false));
-  EXPECT_EQ(Pick(dir_.Write(L"photo.JPG", bytes)).value,
-            ImageMap(bytes, false));
-  // The contents are never inspected: PNG bytes named .gif are a JPEG.
-  EXPECT_EQ(Pick(dir_.Write(L"photo.gif", bytes)).value,
-            ImageMap(bytes, false));
-  EXPECT_EQ(Pick(dir_.Write(L"photo", bytes)).value, ImageMap(bytes, false));
-  EXPECT_EQ(Pick(dir_.Write(L"photo.png.bak", bytes)).value,
-            ImageMap(bytes, false));
-}
-
-TEST_F(ProfileImageTest, DotInTheFolderNameIsNotTheFileType) {
-  const std::vector<uint8_t> bytes = {5, 6};
   ASSERT_TRUE(
       CreateDirectoryW((dir_.path() + L"\\shots.png").c_str(), nullptr));
-  Answer answer = Pick(dir_.Write(L"shots.png\\avatar", bytes));
-  EXPECT_EQ(answer.value, ImageMap(bytes, false));
+  // The contents are never inspected: PNG bytes named .gif are a JPEG.
+  for (const auto& [name, png] : std::vector<std::pair<const wchar_t*, bool>>{
+           {L"PHOTO.PNG", true},
+           {L"photo.jpeg", false},
+           {L"photo.JPG", false},
+           {L"photo.gif", false},
+           {L"photo", false},
+           {L"photo.png.bak", false},
+           // A dot in the folder name is not the file type.
+           {L"shots.png\\avatar", false}}) {
+    EXPECT_EQ(Pick(dir_.Write(name, bytes)).value, ImageMap(bytes, png))
+        << Utf8(name);
+  }
 }
 
 TEST_F(ProfileImageTest, OtherNamesOpenNoDialogAndAreNotImplemented) {

@@ -1,7 +1,8 @@
-// All seven channels registered together: each answers, each refuses the
-// names of the other rows, the relay starts pushing once its channel is
-// registered, and every method answers every argument shape the Dart side
-// could send at once, exactly once, as its contract says.
+// All seven channels registered together: each answers, each refuses every
+// name but its own (other case and a trailing space too), the relay starts
+// pushing once its channel is registered, and every method answers every
+// argument shape the Dart side could send at once, exactly once, as its
+// contract says.
 #include "services/service_channels.h"
 
 // clang-format off
@@ -54,11 +55,16 @@ class ServiceChannelsTest : public ::testing::Test {
   ChannelHarness harness_;
 };
 
-TEST_F(ServiceChannelsTest, EveryChannelRefusesTheNamesOfTheOtherRows) {
+TEST_F(ServiceChannelsTest, EveryChannelRefusesEveryNameButItsOwn) {
   RegisterServiceChannels(harness_.messenger(), nullptr);
   std::set<std::string> every_name = {"authCallback", "unknownMethod", ""};
   for (const auto& [channel, methods] : ChannelTable()) {
-    every_name.insert(methods.begin(), methods.end());
+    for (const std::string& method : methods) {
+      // Names match exactly: no case folding, no trimming.
+      std::string other_case = method;
+      other_case[0] ^= 0x20;
+      every_name.insert({method, other_case, method + " "});
+    }
   }
   for (const auto& [channel, methods] : ChannelTable()) {
     ASSERT_TRUE(harness_.fake().HasCallback(channel)) << channel;
@@ -157,12 +163,6 @@ const std::string* StringArg(const EncodableValue* args, const char* name) {
 bool HasKey(const EncodableValue* args, const char* name) {
   const auto* map = args ? std::get_if<EncodableMap>(args) : nullptr;
   return map != nullptr && map->count(EncodableValue(name)) != 0;
-}
-
-void ExpectError(const Answer& answer, const char* code, const char* message) {
-  EXPECT_EQ(answer.kind, Kind::kError);
-  EXPECT_EQ(answer.code, code);
-  EXPECT_EQ(answer.message, message);
 }
 
 bool IsStateMap(const EncodableValue& value) {
@@ -316,19 +316,14 @@ TEST_F(ChannelAbuseTest, EveryMethodAnswersEveryShapeByItsContract) {
                        }});
   }
   // Names no channel knows, the empty one and a huge one included.
-  for (const char* channel :
-       {"orvalin.ai/keychain", "orvalin.ai/app_storage",
-        "orvalin.ai/profile_image", "orvalin.ai/pdf_export",
-        "orvalin.ai/auth_callback", "orvalin.ai/auth_session",
-        "orvalin.ai/audio_player"}) {
+  for (const auto& [channel, unused] : ChannelTable()) {
     for (const char* name : {"", "LOAD", "savepdf", kHuge.c_str()}) {
-      methods.push_back(
-          {channel, name, [](const EncodableValue*, const Answer& answer) {
-             EXPECT_EQ(answer.kind, Kind::kNotImplemented);
-           }});
+      methods.push_back({channel.c_str(), name,
+                         [](const EncodableValue*, const Answer& answer) {
+                           EXPECT_EQ(answer.kind, Kind::kNotImplemented);
+                         }});
     }
   }
-  int calls = 0;
   for (const Method& method : methods) {
     for (size_t i = 0; i < shapes.size(); ++i) {
       SCOPED_TRACE(std::string(method.channel) + " " +
@@ -341,10 +336,8 @@ TEST_F(ChannelAbuseTest, EveryMethodAnswersEveryShapeByItsContract) {
       ASSERT_NE(answer.kind, Kind::kNone) << "unanswered";
       EXPECT_FALSE(answer.has_details);
       method.contract(args, answer);
-      ++calls;
     }
   }
-  EXPECT_EQ(calls, static_cast<int>(methods.size() * shapes.size()));
   // Nothing reached the relay: no push, nothing pending.
   EXPECT_TRUE(harness_.PushedAuthCallbacks().empty());
   EXPECT_TRUE(AuthCallbackRelay::Instance().TakePending().empty());
