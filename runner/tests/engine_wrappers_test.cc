@@ -1,10 +1,9 @@
 // The engine wrappers against a recording fake of the embedding.
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "client/testing/fake_messenger.h"
+#include "client/tests/test_support.h"
 #include "gtest/gtest.h"
 #include "runner/engine_project.h"
 #include "runner/flutter_engine.h"
@@ -14,20 +13,9 @@
 namespace flutter {
 namespace {
 
+using testing::CerrCapture;
 using testing::FakeEmbedding;
 using testing::FakeMessenger;
-
-// Collects what is written to std::cerr while it lives.
-class CerrCapture {
- public:
-  CerrCapture() : previous_(std::cerr.rdbuf(buffer_.rdbuf())) {}
-  ~CerrCapture() { std::cerr.rdbuf(previous_); }
-  std::string text() const { return buffer_.str(); }
-
- private:
-  std::ostringstream buffer_;
-  std::streambuf* previous_;
-};
 
 class EngineWrappersTest : public ::testing::Test {
  protected:
@@ -36,58 +24,31 @@ class EngineWrappersTest : public ::testing::Test {
   EngineProject project_{L"data"};
 };
 
-TEST(EngineProjectTest, FolderGivesTheThreeRelativePaths) {
-  EngineProject project(L"data");
-  EXPECT_EQ(project.assets_path(), L"data\\flutter_assets");
-  EXPECT_EQ(project.icu_data_path(), L"data\\icudtl.dat");
-  EXPECT_EQ(project.aot_library_path(), L"data\\app.so");
-  EXPECT_EQ(project.dart_entrypoint(), "");
-  EXPECT_TRUE(project.dart_entrypoint_arguments().empty());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(project.engine_options()[i], 0);
-}
-
-TEST_F(EngineWrappersTest, PropertiesRecordWithoutArguments) {
-  FlutterEngine engine(project_);
-  ASSERT_EQ(embedding_.created_engines.size(), 1u);
-  const testing::RecordedProperties& record = embedding_.created_engines[0];
-  // The record points at the project's own strings.
-  EXPECT_EQ(record.assets_path_pointer, project_.assets_path().c_str());
-  EXPECT_EQ(record.assets_path, L"data\\flutter_assets");
-  EXPECT_EQ(record.icu_data_path, L"data\\icudtl.dat");
-  EXPECT_EQ(record.aot_library_path, L"data\\app.so");
-  EXPECT_FALSE(record.entrypoint_is_null);
-  EXPECT_EQ(record.entrypoint, "");
-  EXPECT_EQ(record.argc, 0);
-  EXPECT_TRUE(record.argv_is_null);
-  EXPECT_EQ(record.padding, 0);
-  EXPECT_EQ(record.options[0], 0);
-  EXPECT_EQ(record.options[1], 0);
-  EXPECT_EQ(record.options[2], 0);
-  EXPECT_EQ(record.reserved, 0);
-}
-
-TEST_F(EngineWrappersTest, PropertiesRecordCarriesArgumentsInOrder) {
+TEST_F(EngineWrappersTest, PropertiesRecordThePathsAndArguments) {
+  { FlutterEngine engine(project_); }
   project_.set_dart_entrypoint_arguments(
       {"orvalinai://login-callback?code=1", "", "--second"});
   FlutterEngine engine(project_);
-  ASSERT_EQ(embedding_.created_engines.size(), 1u);
-  const testing::RecordedProperties& record = embedding_.created_engines[0];
-  EXPECT_EQ(record.argc, 3);
-  EXPECT_FALSE(record.argv_is_null);
-  EXPECT_EQ(record.argv,
+  ASSERT_EQ(embedding_.created_engines.size(), 2u);
+  const testing::RecordedProperties& bare = embedding_.created_engines[0];
+  // The record points at the project's own strings.
+  EXPECT_EQ(bare.assets_path_pointer, project_.assets_path().c_str());
+  EXPECT_EQ(bare.assets_path, L"data\\flutter_assets");
+  EXPECT_EQ(bare.icu_data_path, L"data\\icudtl.dat");
+  EXPECT_EQ(bare.aot_library_path, L"data\\app.so");
+  EXPECT_FALSE(bare.entrypoint_is_null);
+  EXPECT_EQ(bare.entrypoint, "");
+  EXPECT_EQ(bare.argc, 0);
+  EXPECT_TRUE(bare.argv_is_null);
+  EXPECT_EQ(bare.padding, 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(bare.options[i], 0);
+  EXPECT_EQ(bare.reserved, 0);
+  const testing::RecordedProperties& with = embedding_.created_engines[1];
+  EXPECT_EQ(with.argc, 3);
+  EXPECT_FALSE(with.argv_is_null);
+  EXPECT_EQ(with.argv,
             (std::vector<std::string>{"orvalinai://login-callback?code=1", "",
                                       "--second"}));
-}
-
-TEST_F(EngineWrappersTest, MessengerSendsThroughTheEnginesMessenger) {
-  FlutterEngine engine(project_);
-  ASSERT_EQ(embedding_.messenger_requests, std::vector<FlutterDesktopEngineRef>{
-                                               FakeEmbedding::EngineHandle()});
-  const uint8_t bytes[] = {1, 2, 3};
-  engine.GetMessenger()->SendMessage("orvalin.test/any", bytes, sizeof(bytes));
-  ASSERT_EQ(messenger_.sent().size(), 1u);
-  EXPECT_EQ(messenger_.sent()[0].channel, "orvalin.test/any");
-  EXPECT_EQ(messenger_.sent()[0].bytes, std::vector<uint8_t>({1, 2, 3}));
 }
 
 TEST_F(EngineWrappersTest, OwnedEngineIsDestroyedReleasedOneIsNot) {
@@ -105,36 +66,21 @@ TEST_F(EngineWrappersTest, OwnedEngineIsDestroyedReleasedOneIsNot) {
   EXPECT_TRUE(embedding_.destroyed_engines.empty());
 }
 
-TEST_F(EngineWrappersTest, NextFrameCallbackRunsOnceOverTwoFrames) {
+TEST_F(EngineWrappersTest, NextFrameCallbackRunsOnceAndTheLatestWins) {
   FlutterEngine engine(project_);
-  int runs = 0;
-  engine.SetNextFrameCallback([&runs] { ++runs; });
+  int replaced = 0;
+  int first = 0;
+  int second = 0;
+  engine.SetNextFrameCallback([&replaced] { ++replaced; });
   EXPECT_EQ(embedding_.next_frame_user_data, &engine);
-  embedding_.PresentFrame();
-  embedding_.PresentFrame();
-  EXPECT_EQ(runs, 1);
-}
-
-TEST_F(EngineWrappersTest, LaterNextFrameCallbackReplacesOneNotYetRun) {
-  FlutterEngine engine(project_);
-  int first = 0;
-  int second = 0;
-  engine.SetNextFrameCallback([&first] { ++first; });
-  engine.SetNextFrameCallback([&second] { ++second; });
-  embedding_.PresentFrame();
-  EXPECT_EQ(first, 0);
-  EXPECT_EQ(second, 1);
-}
-
-TEST_F(EngineWrappersTest, NextFrameCallbackMayArmTheFollowingOne) {
-  FlutterEngine engine(project_);
-  int first = 0;
-  int second = 0;
+  // A later callback replaces one not yet run; a running one may arm the
+  // following one, which waits for the next frame.
   engine.SetNextFrameCallback([&] {
     ++first;
     engine.SetNextFrameCallback([&second] { ++second; });
   });
   embedding_.PresentFrame();
+  EXPECT_EQ(replaced, 0);
   EXPECT_EQ(first, 1);
   EXPECT_EQ(second, 0);
   embedding_.PresentFrame();
@@ -143,6 +89,7 @@ TEST_F(EngineWrappersTest, NextFrameCallbackMayArmTheFollowingOne) {
   EXPECT_EQ(second, 1);
 }
 
+// Asking a running engine by name: tests/e2e, through the app's plugins.
 TEST_F(EngineWrappersTest, RegistrarWithoutEngineWritesTheDiagnostic) {
   embedding_.engine_to_create = nullptr;
   FlutterEngine engine(project_);
@@ -152,16 +99,6 @@ TEST_F(EngineWrappersTest, RegistrarWithoutEngineWritesTheDiagnostic) {
             "Cannot get plugin registrar on an engine that isn't running; "
             "call Run first.\n");
   EXPECT_TRUE(embedding_.registrar_requests.empty());
-}
-
-TEST_F(EngineWrappersTest, RegistrarIsAskedOfTheEngineByName) {
-  FlutterEngine engine(project_);
-  CerrCapture cerr;
-  EXPECT_EQ(engine.GetPluginRegistrar("VideoPlayerWinPluginCApi"),
-            FakeEmbedding::RegistrarHandle());
-  EXPECT_EQ(embedding_.registrar_requests,
-            std::vector<std::string>{"VideoPlayerWinPluginCApi"});
-  EXPECT_EQ(cerr.text(), "");
 }
 
 TEST_F(EngineWrappersTest, ControllerTakesTheEngineAndShutsItDown) {

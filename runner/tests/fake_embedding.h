@@ -74,7 +74,6 @@ class FakeEmbedding {
   // What the wrappers called.
   std::vector<RecordedProperties> created_engines;
   std::vector<FlutterDesktopEngineRef> destroyed_engines;
-  std::vector<FlutterDesktopEngineRef> messenger_requests;
   std::vector<std::string> registrar_requests;
   std::vector<ViewControllerRequest> controller_requests;
   std::vector<FlutterDesktopViewControllerRef> destroyed_controllers;
