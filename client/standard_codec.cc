@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -167,15 +168,28 @@ Bytes ReadByteSequence(const StandardCodecSerializer& serializer,
   return bytes;
 }
 
+// Begins a list or map: its declared count, or nothing (with the read
+// failure reported) when the message nests deeper than allowed.
+std::optional<size_t> OpenContainer(const NestingScope& scope,
+                                    const StandardCodecSerializer& serializer,
+                                    ByteStreamReader* stream) {
+  if (scope.TooDeep()) {
+    ReportInvalidRead();
+    return std::nullopt;
+  }
+  StartReservations(*stream);
+  return serializer.ReadLength(stream);
+}
+
 EncodableValue ReadList(const StandardCodecSerializer& serializer,
                         ByteStreamReader* stream) {
   NestingScope scope;
-  if (scope.TooDeep()) {
-    ReportInvalidRead();
+  const std::optional<size_t> declared =
+      OpenContainer(scope, serializer, stream);
+  if (!declared) {
     return EncodableValue();
   }
-  StartReservations(*stream);
-  const size_t count = serializer.ReadLength(stream);
+  const size_t count = *declared;
   EncodableList list;
   list.reserve(TakeReservation(count));
   for (size_t i = 0; i < count; ++i) {
@@ -192,12 +206,12 @@ EncodableValue ReadList(const StandardCodecSerializer& serializer,
 EncodableValue ReadMap(const StandardCodecSerializer& serializer,
                        ByteStreamReader* stream) {
   NestingScope scope;
-  if (scope.TooDeep()) {
-    ReportInvalidRead();
+  const std::optional<size_t> declared =
+      OpenContainer(scope, serializer, stream);
+  if (!declared) {
     return EncodableValue();
   }
-  StartReservations(*stream);
-  const size_t count = serializer.ReadLength(stream);
+  const size_t count = *declared;
   EncodableMap map;
   for (size_t i = 0; i < count; ++i) {
     // Every entry takes at least a tag byte for its key and its value.
