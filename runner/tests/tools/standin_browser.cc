@@ -72,6 +72,7 @@ int wmain(int argc, wchar_t** argv) {
   back += L"code=standin-code";
   const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
       nullptr, L"open", back.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-  AppendLine(log, L"returned " + back + L" " + std::to_wstring(result));
+  AppendLine(log, L"returned " + back + L" (ShellExecuteW: " +
+                      std::to_wstring(result) + L")");
   return result > 32 ? 0 : 1;
 }
