@@ -63,10 +63,9 @@ class EncodableValue : public internal::EncodableValueVariant {
     return *this;
   }
 
-  template <typename T,
-            typename = std::enable_if_t<
-                !std::is_same_v<std::decay_t<T>, EncodableValue> &&
-                std::is_constructible_v<Variant, T&&>>>
+  template <typename T, typename = std::enable_if_t<
+                            !std::is_same_v<std::decay_t<T>, EncodableValue> &&
+                            std::is_constructible_v<Variant, T&&>>>
   constexpr EncodableValue(T&& value)  // NOLINT(google-explicit-constructor)
       noexcept(std::is_nothrow_constructible_v<Variant, T&&>)
       : Variant(std::forward<T>(value)) {}

@@ -20,8 +20,8 @@
 namespace flutter {
 
 template <typename T = EncodableValue>
-using CallHandler = std::function<void(const MethodCall<T>& call,
-                                       std::unique_ptr<MethodResult<T>> result)>;
+using CallHandler = std::function<void(
+    const MethodCall<T>& call, std::unique_ptr<MethodResult<T>> result)>;
 
 template <typename T = EncodableValue>
 class MethodChannel {
@@ -42,8 +42,7 @@ class MethodChannel {
     MethodCall<T> call(method, std::move(arguments));
     std::unique_ptr<std::vector<uint8_t>> message = codec_->EncodeCall(call);
     if (!result) {
-      messenger_->SendMessage(name_, message->data(), message->size(),
-                              nullptr);
+      messenger_->SendMessage(name_, message->data(), message->size(), nullptr);
       return;
     }
     std::shared_ptr<MethodResult<T>> shared_result(std::move(result));

@@ -29,8 +29,8 @@ typedef struct {
   const FlutterDesktopMessageResponseHandle* response_handle;
 } FlutterDesktopMessage;
 
-typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data,
-                                          size_t data_size, void* user_data);
+typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data, size_t data_size,
+                                          void* user_data);
 
 typedef void (*FlutterDesktopMessageCallback)(
     FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message,

@@ -4,10 +4,9 @@
 #ifndef EMBEDDING_FLUTTER_WINDOWS_H_
 #define EMBEDDING_FLUTTER_WINDOWS_H_
 
-#include <windows.h>
-
 #include <stddef.h>
 #include <stdint.h>
+#include <windows.h>
 
 #include "embedding/flutter_export.h"
 #include "embedding/flutter_messenger.h"
@@ -39,8 +38,7 @@ typedef struct {
 static_assert(sizeof(FlutterDesktopEngineProperties) == 64,
               "engine properties record must be 64 bytes");
 static_assert(offsetof(FlutterDesktopEngineProperties, icu_data_path) == 8);
-static_assert(offsetof(FlutterDesktopEngineProperties, aot_library_path) ==
-              16);
+static_assert(offsetof(FlutterDesktopEngineProperties, aot_library_path) == 16);
 static_assert(offsetof(FlutterDesktopEngineProperties, dart_entrypoint) == 24);
 static_assert(offsetof(FlutterDesktopEngineProperties, dart_entrypoint_argc) ==
               32);

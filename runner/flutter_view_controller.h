@@ -40,8 +40,7 @@ class FlutterViewController {
 
   void ForceRedraw();
   std::optional<LRESULT> HandleTopLevelWindowProc(HWND window, UINT message,
-                                                  WPARAM wparam,
-                                                  LPARAM lparam);
+                                                  WPARAM wparam, LPARAM lparam);
 
  private:
   FlutterDesktopViewControllerRef controller_ = nullptr;
