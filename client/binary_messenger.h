@@ -31,8 +31,13 @@ class BinaryMessenger {
 
   // An empty |reply| sends without waiting for an answer.
   virtual void SendMessage(const std::string& channel, const uint8_t* message,
-                           size_t message_size,
-                           ReplyCallback reply = nullptr) const = 0;
+                           size_t message_size, ReplyCallback reply) const = 0;
+  // Sends without waiting for an answer. Not virtual: a default argument
+  // on a virtual would depend on the static type of the caller.
+  void SendMessage(const std::string& channel, const uint8_t* message,
+                   size_t message_size) const {
+    SendMessage(channel, message, message_size, nullptr);
+  }
   // An empty |handler| removes the channel's handler.
   virtual void SetChannelHandler(const std::string& channel,
                                  MessageHandler handler) = 0;

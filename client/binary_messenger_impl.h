@@ -16,9 +16,9 @@ class BinaryMessengerImpl : public BinaryMessenger {
   explicit BinaryMessengerImpl(FlutterDesktopMessengerRef messenger);
   ~BinaryMessengerImpl() override;
 
+  using BinaryMessenger::SendMessage;
   void SendMessage(const std::string& channel, const uint8_t* message,
-                   size_t message_size,
-                   ReplyCallback reply = nullptr) const override;
+                   size_t message_size, ReplyCallback reply) const override;
   void SetChannelHandler(const std::string& channel,
                          MessageHandler handler) override;
 

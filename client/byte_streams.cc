@@ -7,7 +7,7 @@ namespace flutter {
 namespace {
 
 constexpr size_t kInitialCapacity = 128;
-constexpr size_t kLargeBlock = 64 * 1024;
+constexpr size_t kLargeBlock = size_t{64} * 1024;
 constexpr size_t kRoomAfterLargeBlock = 4096;
 
 void ReportInvalidRead() {

@@ -325,6 +325,8 @@ bool WriteSmallValue(const EncodableValue& value, ByteStreamWriter* stream) {
       return false;
     }
     bytes[size++] = static_cast<uint8_t>(text->size());
+    // Text travels without a terminator.
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
     std::memcpy(bytes + size, text->data(), text->size());
     size += text->size();
   } else if (!value.IsNull() && !std::holds_alternative<bool>(value)) {

@@ -27,7 +27,7 @@ using CodecCache = std::map<const StandardCodecSerializer*,
 // Never destroyed: codec references handed out stay valid until the process
 // ends, whatever order static objects are torn down in.
 CodecCache& Cache() {
-  static CodecCache* cache = new CodecCache();
+  static auto* cache = new CodecCache();
   return *cache;
 }
 
