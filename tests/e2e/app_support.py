@@ -76,6 +76,15 @@ def close_app(wine, bundle_dir, app, timeout=60):
     return app.wait(timeout)
 
 
+def wait_output(process, word, timeout=30):
+    """Waits until a helper program prints |word| (its readiness signal)."""
+    deadline = time.monotonic() + timeout
+    while word not in process.stdout():
+        assert time.monotonic() < deadline and process.running, \
+            process.stderr()
+        time.sleep(0.1)
+
+
 def take_pending(dart):
     return dart.invoke(AUTH_CALLBACK, TAKE_PENDING)
 

@@ -10,7 +10,7 @@ import pytest
 from app_support import (
     APP, WM_CLOSE, WM_COPYDATA, WM_FONTCHANGE, WM_SHOWWINDOW, close_app, command_path,
     copy_bundle, probe, pushed_urls, registered_command, start_app,
-    take_pending, wait_pushed, wait_visible, window_info)
+    take_pending, wait_output, wait_pushed, wait_visible, window_info)
 
 
 @pytest.mark.parametrize("dpi, rect", [
@@ -114,10 +114,7 @@ def test_url_sent_while_the_first_instance_starts_still_arrives(
     release = tmp_path / "release"
     holder = launch("host_probe.exe", "hold", wine.windows_path(release),
                     dart=False)
-    deadline = time.monotonic() + 30
-    while "holding" not in holder.stdout():
-        assert time.monotonic() < deadline and holder.running, holder.stderr()
-        time.sleep(0.1)
+    wait_output(holder, "holding")
 
     url = "orvalinai://login-callback?code=early"
     second = launch(APP, url, dart=False)

@@ -11,7 +11,7 @@ from dartside.codec import decode_envelope, encode_method_call
 from app_support import (
     APP, AUTH_CALLBACK, SCHEME_KEY, TITLE, WINDOW_CLASS, ErrorResult,
     Success, command_path, probe, pushed_urls, start_app, take_pending,
-    wait_pushed, wait_visible)
+    wait_output, wait_pushed, wait_visible)
 
 FIRST_URL = "orvalinai://Login-Callback?code=Mixed"
 LATER_URL = "orvalinai://payment-return?order=2"
@@ -131,10 +131,7 @@ def test_decoy_with_the_same_title_receives_nothing(app, launch):
     """A window of another class titled "Orvalin AI" (a folder window, say)
     that is newer and in front must not be handed the URL."""
     decoy = launch("decoy_window.exe", "6000", dart=False)
-    deadline = time.monotonic() + 30
-    while "ready" not in decoy.stdout():
-        assert time.monotonic() < deadline and decoy.running, decoy.stderr()
-        time.sleep(0.1)
+    wait_output(decoy, "ready")
     url = "orvalinai://checkout-return?session=decoy"
     second = launch(APP, url, dart=False)
     assert second.wait(60) == 0
