@@ -24,17 +24,12 @@ struct CountingTraits {
 const HANDLE kSome = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x44));
 const HANDLE kOther = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x48));
 
-TEST(UniqueHandle, NullAndInvalidHandleValueAreEmptyAndNeverClosed) {
-  g_closes = 0;
-  for (HANDLE empty : {HANDLE{nullptr}, INVALID_HANDLE_VALUE}) {
-    EXPECT_FALSE(Counted(empty).IsValid());
-  }
-  EXPECT_EQ(g_closes, 0);
-}
-
-TEST(UniqueHandle, ClosedOnceByItsLastOwnerAndNeverAfterTake) {
+TEST(UniqueHandle, ClosedOnceByItsLastOwnerNeverWhenEmptyOrTaken) {
   g_closes = 0;
   {
+    // Win32 answers failure with either; neither is a handle to close.
+    EXPECT_FALSE(Counted(nullptr).IsValid());
+    EXPECT_FALSE(Counted(INVALID_HANDLE_VALUE).IsValid());
     Counted first(kSome);
     Counted second(std::move(first));
     EXPECT_FALSE(first.IsValid());
@@ -57,14 +52,6 @@ TEST(UniqueHandle, OwnerIsEmptyWhileItsHandleCloses) {
   handle.Reset();
   g_owner = nullptr;
   EXPECT_EQ(g_held_while_closing, nullptr);
-}
-
-TEST(KernelHandle, ClosesTheKernelObject) {
-  HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(raw, nullptr);
-  { KernelHandle owned(raw); }
-  DWORD flags = 0;
-  EXPECT_FALSE(GetHandleInformation(raw, &flags));
 }
 
 }  // namespace
