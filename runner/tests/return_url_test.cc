@@ -76,7 +76,7 @@ TEST(ReadForwardedReturnUrl, ReturnsAWellFormedReturnUrl) {
 
 // Malformed records: MalformedCopyDataRecords, through the window.
 
-TEST(ReadForwardedReturnUrl, AcceptsUpToSixteenKilobytes) {
+TEST(ReadForwardedReturnUrl, TakesUpToSixteenKilobytesUpToTheFirstZero) {
   const std::wstring prefix = L"orvalinai://login-callback?code=";
   // 8191 units plus the terminator: 16384 bytes.
   const std::wstring longest = prefix + std::wstring(8191 - prefix.size(), 'a');
@@ -87,9 +87,8 @@ TEST(ReadForwardedReturnUrl, AcceptsUpToSixteenKilobytes) {
   Record too_long(longest + L"a");
   ASSERT_EQ(too_long.data.cbData, 16386u);
   EXPECT_EQ(ReadForwardedReturnUrl(&too_long.data), std::nullopt);
-}
 
-TEST(ReadForwardedReturnUrl, StopsAtAnEarlyZero) {
+  // The text stops at an early zero.
   Record record(kLogin + std::wstring(1, L'\0') + L"tail");
   EXPECT_EQ(ReadForwardedReturnUrl(&record.data), kLogin);
 

@@ -39,8 +39,9 @@ int wmain(int argc, wchar_t** argv) {
   const UINT lifetime_ms = argc > 1 ? std::wcstoul(argv[1], nullptr, 10) : 5000;
   const bool hung = argc > 2 && std::wstring(argv[2]) == L"hung";
   const wchar_t* class_name = hung ? kWindowClassName : L"CabinetWClass";
-  HANDLE mutex =
-      hung ? CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName) : nullptr;
+  if (hung) {  // held until the process ends
+    CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName);
+  }
   WNDCLASSW window_class = {};
   window_class.lpfnWndProc = DecoyProc;
   window_class.hInstance = GetModuleHandleW(nullptr);
@@ -49,14 +50,11 @@ int wmain(int argc, wchar_t** argv) {
   HWND window = CreateWindowExW(
       0, class_name, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50,
       300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (window == nullptr) {
-    return 1;
-  }
+  if (window == nullptr) return 1;
   std::printf("ready\n");
   std::fflush(stdout);
   if (hung) {
     Sleep(lifetime_ms);
-    CloseHandle(mutex);
     return 0;
   }
   SetTimer(window, 1, lifetime_ms, nullptr);
