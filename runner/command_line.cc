@@ -27,9 +27,9 @@ std::optional<std::wstring> FindStartUrl(const ArgumentList& arguments) {
   return std::nullopt;
 }
 
-std::vector<std::string> CommandLineArgumentsUtf8() {
+std::vector<std::string> CommandLineArgumentsUtf8(const wchar_t* command_line) {
   std::vector<std::string> result;
-  ArgumentList arguments(GetCommandLineW());
+  ArgumentList arguments(command_line);
   for (int i = 1; i < arguments.count(); ++i) {
     result.push_back(ArgumentToUtf8(arguments[i]));
   }

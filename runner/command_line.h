@@ -33,8 +33,10 @@ class ArgumentList {
 // The first return URL after the program name, its case unchanged.
 std::optional<std::wstring> FindStartUrl(const ArgumentList& arguments);
 
-// Every argument after the program name, in order, as UTF-8.
-std::vector<std::string> CommandLineArgumentsUtf8();
+// Every argument of |command_line| after the program name, in order, as
+// UTF-8.
+std::vector<std::string> CommandLineArgumentsUtf8(
+    const wchar_t* command_line = GetCommandLineW());
 
 // UTF-16 text (may be null) as UTF-8; empty for null text or text that holds
 // an unpaired surrogate.

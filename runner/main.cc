@@ -98,8 +98,12 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     // Let go before waiting for the window: a handle kept while looking
     // would make an instance started meanwhile a later one as well.
     claim.mutex.reset();
-    HandOffToRunningInstance(start_url);
-    return 0;
+    HandOffResult hand_off = HandOffToRunningInstance(start_url);
+    if (!hand_off.claim) {
+      return hand_off.exit_code;
+    }
+    // The running instance ended before a window of it took over.
+    claim = std::move(*hand_off.claim);
   }
   return RunFirstInstance(std::move(claim.mutex), start_url);
 }

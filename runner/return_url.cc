@@ -1,7 +1,6 @@
 #include "runner/return_url.h"
 
 #include <cstring>
-#include <cwctype>
 
 #include "runner/app_constants.h"
 
@@ -15,11 +14,16 @@ bool AllowedAfterSlash(wchar_t unit) {
   return unit < 64 && ((kAfterSlashMask >> unit) & 1) != 0;
 }
 
+// ASCII letters only: towlower may also fold, say, the Kelvin sign to 'k'
+// or U+0130 to 'i', which would let look-alike text pass as a return URL.
+wchar_t AsciiLower(wchar_t unit) {
+  return unit >= L'A' && unit <= L'Z' ? unit - L'A' + L'a' : unit;
+}
+
 bool MatchesPrefix(const wchar_t* text, const wchar_t* prefix) {
   size_t n = 0;
   for (; prefix[n] != L'\0'; ++n) {
-    if (text[n] == L'\0' ||
-        static_cast<wchar_t>(std::towlower(text[n])) != prefix[n]) {
+    if (text[n] == L'\0' || AsciiLower(text[n]) != prefix[n]) {
       return false;
     }
   }

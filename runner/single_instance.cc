@@ -1,6 +1,33 @@
 #include "runner/single_instance.h"
 
+#include <iostream>
+#include <utility>
+
 #include "runner/app_constants.h"
+
+namespace {
+
+// This process, just started by the browser the user was in, may take the
+// foreground; the running instance may not unless it is let, so a restore
+// of its window would otherwise end in a taskbar flash.
+void LetTakeForeground(HWND window) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  if (process_id != 0) {
+    AllowSetForegroundWindow(process_id);
+  }
+}
+
+void BringToFront(HWND window) {
+  // Asynchronous, so a window that hangs from now on cannot hold this
+  // process as well.
+  if (IsIconic(window)) {
+    ShowWindowAsync(window, SW_RESTORE);
+  }
+  SetForegroundWindow(window);
+}
+
+}  // namespace
 
 InstanceClaim ClaimSingleInstance() {
   InstanceClaim claim;
@@ -11,34 +38,60 @@ InstanceClaim ClaimSingleInstance() {
   return claim;
 }
 
-HWND FindRunningInstanceWindow(DWORD timeout_ms, DWORD poll_ms) {
-  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-  for (;;) {
-    HWND window = FindWindowW(kWindowClassName, kWindowTitle);
-    if (window != nullptr || GetTickCount64() >= deadline) {
-      return window;
-    }
-    Sleep(poll_ms);
-  }
+HWND FindRunningInstanceWindow() {
+  return FindWindowW(kWindowClassName, kWindowTitle);
 }
 
-void ForwardReturnUrl(HWND window, const std::wstring& url) {
+Forwarded ForwardReturnUrl(HWND window, const std::wstring& url,
+                           UINT timeout_ms) {
   COPYDATASTRUCT record = {};
   record.dwData = kReturnUrlCopyDataId;
   record.cbData = static_cast<DWORD>((url.size() + 1) * sizeof(wchar_t));
   record.lpData = const_cast<wchar_t*>(url.c_str());
-  SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutW(window, WM_COPYDATA, 0,
+                          reinterpret_cast<LPARAM>(&record), SMTO_ABORTIFHUNG,
+                          timeout_ms, &result) != 0) {
+    return Forwarded::kAnswered;
+  }
+  return IsWindow(window) ? Forwarded::kNotAnswered : Forwarded::kWindowGone;
 }
 
-void HandOffToRunningInstance(const std::optional<std::wstring>& start_url) {
-  // Only a URL is worth waiting for; without one a single look will do.
-  HWND window =
-      start_url ? FindRunningInstanceWindow() : FindRunningInstanceWindow(0, 0);
-  if (window == nullptr) {
-    return;
+HandOffResult HandOffToRunningInstance(
+    const std::optional<std::wstring>& start_url, DWORD wait_ms) {
+  const ULONGLONG deadline = GetTickCount64() + wait_ms;
+  for (;;) {
+    if (HWND window = FindRunningInstanceWindow()) {
+      LetTakeForeground(window);
+      const Forwarded forwarded = start_url
+                                      ? ForwardReturnUrl(window, *start_url)
+                                      : Forwarded::kAnswered;
+      if (forwarded == Forwarded::kAnswered) {
+        BringToFront(window);
+        return {};
+      }
+      if (forwarded == Forwarded::kNotAnswered) {
+        std::cerr << "The running instance did not take the return URL within "
+                  << kHandOffSendTimeoutMs / 1000.0 << " s." << std::endl;
+        return {std::nullopt, 1};
+      }
+      // The window went away before it took the URL: wait on.
+    }
+    // The running instance lets go of the mutex as it ends, also when its
+    // window could not be made: then this one takes over.
+    InstanceClaim claim = ClaimSingleInstance();
+    if (!claim.another_instance_running) {
+      return {std::move(claim), 0};
+    }
+    // Let go at once: a handle kept while waiting would make an instance
+    // started meanwhile a later one as well.
+    claim.mutex.reset();
+    if (GetTickCount64() >= deadline) {
+      std::cerr << "No window of the running instance within "
+                << wait_ms / 1000.0 << " s; the hand-off is given up."
+                << std::endl;
+      return {};
+    }
+    Sleep(kHandOffPollMs);
   }
-  if (start_url) {
-    ForwardReturnUrl(window, *start_url);
-  }
-  SetForegroundWindow(window);
 }

@@ -25,22 +25,39 @@ struct InstanceClaim {
 // first instance.
 InstanceClaim ClaimSingleInstance();
 
-// How long a later instance waits for the running instance's window, which
-// may still be starting when the browser launches the later one.
-inline constexpr DWORD kFindWindowTimeoutMs = 5000;
-inline constexpr DWORD kFindWindowPollMs = 50;
+// How long a later instance waits for the running instance's window (which
+// may still be starting) or for the mutex to come free (the running instance
+// may be ending, or failing to start).
+inline constexpr DWORD kHandOffWaitMs = 10000;
+inline constexpr DWORD kHandOffPollMs = 50;
+
+// How long the running window may take to answer the hand-off.
+inline constexpr UINT kHandOffSendTimeoutMs = 5000;
 
 // The running instance's top-level window: class kWindowClassName and title
-// kWindowTitle, looked for until |timeout_ms| has passed; null if none.
-HWND FindRunningInstanceWindow(DWORD timeout_ms = kFindWindowTimeoutMs,
-                               DWORD poll_ms = kFindWindowPollMs);
+// kWindowTitle; null if there is none now.
+HWND FindRunningInstanceWindow();
 
-// Sends |url| to |window| as a WM_COPYDATA record and waits until the window
-// has handled it.
-void ForwardReturnUrl(HWND window, const std::wstring& url);
+enum class Forwarded { kAnswered, kNotAnswered, kWindowGone };
 
-// A later instance's whole job: forward the start URL, if any, and bring the
-// running window to the front.
-void HandOffToRunningInstance(const std::optional<std::wstring>& start_url);
+// Sends |url| to |window| as a WM_COPYDATA record and waits at most
+// |timeout_ms| (less when the window is hung) for the window to handle it.
+Forwarded ForwardReturnUrl(HWND window, const std::wstring& url,
+                           UINT timeout_ms = kHandOffSendTimeoutMs);
+
+// How a later instance's hand-off ended.
+struct HandOffResult {
+  // Set when the running instance went away before a window of it took
+  // over: this process then holds the claim and runs as the first instance.
+  std::optional<InstanceClaim> claim;
+  int exit_code = 0;
+};
+
+// A later instance's whole job: forward the start URL, if any, to the
+// running window and bring that window to the front; or, when the running
+// instance ends first, become the first instance.
+HandOffResult HandOffToRunningInstance(
+    const std::optional<std::wstring>& start_url,
+    DWORD wait_ms = kHandOffWaitMs);
 
 #endif  // RUNNER_SINGLE_INSTANCE_H_

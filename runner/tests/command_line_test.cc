@@ -14,37 +14,29 @@ TEST(ArgumentToUtf8, ConvertsTextAndRefusesBrokenUtf16) {
   // An unpaired surrogate anywhere empties the whole argument.
   EXPECT_EQ(ArgumentToUtf8(L"abc\xD83D"), "");
   EXPECT_EQ(ArgumentToUtf8(L"\xDE00xyz"), "");
-  EXPECT_EQ(ArgumentToUtf8(L"a\xD83D"
-                           L"b"),
-            "");
 }
 
 TEST(FindStartUrl, TakesTheFirstReturnUrlAfterTheProgram) {
   ArgumentList arguments(
       L"app.exe https://example.com \"ORVALINAI://Login-Callback?code=A b\" "
       L"orvalinai://payment-return");
-  ASSERT_TRUE(arguments.ok());
   ASSERT_EQ(arguments.count(), 4);
   EXPECT_EQ(FindStartUrl(arguments), L"ORVALINAI://Login-Callback?code=A b");
-}
-
-TEST(FindStartUrl, NeverTestsTheProgramName) {
-  ArgumentList program_only(L"orvalinai://login-callback");
-  EXPECT_EQ(FindStartUrl(program_only), std::nullopt);
-
-  ArgumentList no_url(L"app.exe --verbose orvalinai://login-callbacks");
-  EXPECT_EQ(FindStartUrl(no_url), std::nullopt);
+  // The program name is never tested.
+  EXPECT_EQ(FindStartUrl(ArgumentList(L"orvalinai://login-callback")),
+            std::nullopt);
+  EXPECT_EQ(FindStartUrl(ArgumentList(L"app.exe orvalinai://login-callbacks")),
+            std::nullopt);
 }
 
 TEST(CommandLineArgumentsUtf8, ListsEveryArgumentAfterTheProgram) {
-  // This test program's own command line: the argument vector CTest passes
-  // ends with --gtest_brief=1, and the program name is never listed.
-  ArgumentList own(GetCommandLineW());
-  const std::vector<std::string> arguments = CommandLineArgumentsUtf8();
-  ASSERT_EQ(arguments.size(), static_cast<size_t>(own.count() - 1));
-  for (int i = 1; i < own.count(); ++i) {
-    EXPECT_EQ(arguments[i - 1], ArgumentToUtf8(own[i]));
-  }
+  EXPECT_EQ(
+      CommandLineArgumentsUtf8(L"C:\\app.exe --flag \"second word\" "
+                               L"orvalinai://login-callback?q=\xD55C \xD83Dx"),
+      (std::vector<std::string>{"--flag", "second word",
+                                "orvalinai://login-callback?q=\xED\x95\x9C",
+                                ""}));
+  EXPECT_EQ(CommandLineArgumentsUtf8(L"app.exe"), std::vector<std::string>{});
 }
 
 }  // namespace

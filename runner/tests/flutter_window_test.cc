@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runner/app_constants.h"
+#include "runner/tests/tools/malformed_copydata.h"
 #include "services/auth_callback_relay.h"
 
 namespace {
@@ -53,30 +54,9 @@ TEST_F(ForwardedUrlTest, RelaysAReturnUrlWhole) {
 }
 
 TEST_F(ForwardedUrlTest, EveryMalformedRecordAnswersTrueAndRelaysNothing) {
-  const std::wstring url = L"orvalinai://login-callback?code=1";
-  std::vector<char> bytes = Payload(url);
-  const DWORD size = static_cast<DWORD>(bytes.size());
-  std::vector<char> unterminated(bytes.begin(), bytes.end() - 2);
-  std::vector<char> web = Payload(L"https://example.com/");
-  std::vector<char> huge =
-      Payload(L"orvalinai://login-callback?" + std::wstring(8200, L'a'));
-
-  const std::vector<COPYDATASTRUCT> records = {
-      {0x8002, size, bytes.data()},
-      {0, size, bytes.data()},
-      {(ULONG_PTR{1} << 40) | kReturnUrlCopyDataId, size, bytes.data()},
-      {kReturnUrlCopyDataId, size, nullptr},
-      {kReturnUrlCopyDataId, 0, bytes.data()},
-      {kReturnUrlCopyDataId, 1, bytes.data()},
-      {kReturnUrlCopyDataId, size - 1, bytes.data()},
-      {kReturnUrlCopyDataId, static_cast<DWORD>(huge.size()), huge.data()},
-      {kReturnUrlCopyDataId, static_cast<DWORD>(unterminated.size()),
-       unterminated.data()},
-      {kReturnUrlCopyDataId, static_cast<DWORD>(web.size()), web.data()},
-  };
   EXPECT_EQ(Send(nullptr), TRUE);
-  for (size_t i = 0; i < records.size(); ++i) {
-    EXPECT_EQ(Send(&records[i]), TRUE) << "record " << i;
+  for (const MalformedCopyData& malformed : MalformedCopyDataRecords()) {
+    EXPECT_EQ(Send(&malformed.record), TRUE) << malformed.name;
   }
   EXPECT_TRUE(Relayed().empty());
 }

@@ -7,21 +7,18 @@
 #include <vector>
 
 #include "runner/app_constants.h"
+#include "runner/tests/tools/malformed_copydata.h"
 
 namespace {
 
-TEST(IsReturnUrl, AcceptsEachPrefixWithTheAllowedEndings) {
+TEST(IsReturnUrl, AcceptsEachPrefixWithTheAllowedEndingsInAnyAsciiCase) {
   for (const wchar_t* prefix : kReturnUrlPrefixes) {
-    const std::wstring base = prefix;
     for (const wchar_t* ending :
          {L"", L"?code=1", L"#x", L"/", L"/?code=1", L"/#frag", L"?", L"#"}) {
-      const std::wstring url = base + ending;
+      const std::wstring url = prefix + std::wstring(ending);
       EXPECT_TRUE(IsReturnUrl(url.c_str())) << url;
     }
   }
-}
-
-TEST(IsReturnUrl, FoldsAsciiLettersOnly) {
   for (const wchar_t* text :
        {L"ORVALINAI://LOGIN-CALLBACK#x", L"OrvalinAI://Payment-Return?id=7",
         L"orvalinai://CHECKOUT-return"}) {
@@ -43,24 +40,23 @@ TEST(IsReturnUrl, RejectsEverythingElse) {
            L"orvalinai://", L"https://orvalin-dev.supabase.co/auth/v1/",
            L" orvalinai://login-callback", L"orvalinai:/login-callback",
            L"orvalinai://signup-callback",
-           L"\xFF2Frvalinai://login-callback",  // fullwidth 'O' (U+FF2F)
+           // Letters that towlower may fold to ASCII: only ASCII folds.
+           L"\xFF2Frvalinai://login-callback",   // fullwidth 'O' (U+FF2F)
+           L"orvalinai://chec\x212Aout-return",  // Kelvin sign (U+212A)
+           L"orval\x0130nai://login-callback",   // U+0130
        }) {
     EXPECT_FALSE(IsReturnUrl(text)) << text;
   }
 }
 
-// A WM_COPYDATA record over its own copy of the payload bytes.
+// A WM_COPYDATA record over its own copy of |text|, terminator included.
 struct Record {
-  explicit Record(const std::wstring& text, bool with_terminator = true) {
-    const size_t units = text.size() + (with_terminator ? 1 : 0);
-    bytes.resize(units * sizeof(wchar_t));
-    std::memcpy(bytes.data(), text.c_str(), bytes.size());
-    data.dwData = kReturnUrlCopyDataId;
-    data.cbData = static_cast<DWORD>(bytes.size());
-    data.lpData = bytes.data();
+  explicit Record(const std::wstring& text) : bytes(PayloadBytes(text)) {
+    data = {kReturnUrlCopyDataId, static_cast<DWORD>(bytes.size()),
+            bytes.data()};
   }
   std::vector<char> bytes;
-  COPYDATASTRUCT data = {};
+  COPYDATASTRUCT data;
 };
 
 const std::wstring kLogin = L"orvalinai://login-callback?code=abc";
@@ -78,9 +74,9 @@ TEST(ReadForwardedReturnUrl, ReturnsAWellFormedReturnUrl) {
   EXPECT_EQ(ReadForwardedReturnUrl(&shifted.data), kLogin);
 }
 
-// Malformed records: see flutter_window_test.cc, through the window.
+// Malformed records: MalformedCopyDataRecords, through the window.
 
-TEST(ReadForwardedReturnUrl, AcceptsUpToSixteenKilobytes) {
+TEST(ReadForwardedReturnUrl, TakesUpToSixteenKilobytesUpToTheFirstZero) {
   const std::wstring prefix = L"orvalinai://login-callback?code=";
   // 8191 units plus the terminator: 16384 bytes.
   const std::wstring longest = prefix + std::wstring(8191 - prefix.size(), 'a');
@@ -91,9 +87,8 @@ TEST(ReadForwardedReturnUrl, AcceptsUpToSixteenKilobytes) {
   Record too_long(longest + L"a");
   ASSERT_EQ(too_long.data.cbData, 16386u);
   EXPECT_EQ(ReadForwardedReturnUrl(&too_long.data), std::nullopt);
-}
 
-TEST(ReadForwardedReturnUrl, StopsAtAnEarlyZero) {
+  // The text stops at an early zero.
   Record record(kLogin + std::wstring(1, L'\0') + L"tail");
   EXPECT_EQ(ReadForwardedReturnUrl(&record.data), kLogin);
 

@@ -2,19 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
-#include <vector>
+#include <thread>
 
-#include "runner/app_constants.h"
-
+// The names and numbers are literals here: two builds hand off to each other
+// only while they agree on them.
 namespace {
+
+constexpr wchar_t kMutexName[] =
+    L"Local\\com.orvalin.ai.desktop.windows.SingleInstance";
+constexpr wchar_t kClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+constexpr wchar_t kTitle[] = L"Orvalin AI";
 
 // What a receiving window saw of the WM_COPYDATA records sent to it.
 struct Received {
+  HWND to = nullptr;
   WPARAM sender = 1;
   ULONG_PTR id = 0;
-  DWORD size = 0;
-  std::wstring payload;
+  std::wstring payload;  // cbData bytes
   int count = 0;
 };
 Received g_received;
@@ -23,9 +29,9 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wparam,
                                LPARAM lparam) {
   if (message == WM_COPYDATA) {
     const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+    g_received.to = window;
     g_received.sender = wparam;
     g_received.id = record->dwData;
-    g_received.size = record->cbData;
     g_received.payload.assign(static_cast<const wchar_t*>(record->lpData),
                               record->cbData / sizeof(wchar_t));
     ++g_received.count;
@@ -34,77 +40,79 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wparam,
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// A registered class and one hidden top-level window of it.
-class TestWindow {
- public:
-  TestWindow(const wchar_t* class_name, const wchar_t* title)
-      : class_name_(class_name) {
-    WNDCLASSW window_class = {};
-    window_class.lpfnWndProc = RecordingProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = class_name_.c_str();
-    RegisterClassW(&window_class);
-    window_ = CreateWindowExW(0, class_name_.c_str(), title,
-                              WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
-  }
-  ~TestWindow() {
-    DestroyWindow(window_);
-    UnregisterClassW(class_name_.c_str(), GetModuleHandleW(nullptr));
-  }
-  TestWindow(const TestWindow&) = delete;
-  TestWindow& operator=(const TestWindow&) = delete;
-
-  HWND get() const { return window_; }
-
- private:
-  std::wstring class_name_;
-  HWND window_ = nullptr;
+struct WindowDestroyer {
+  void operator()(HWND window) const { DestroyWindow(window); }
 };
+using UniqueWindow =
+    std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
 
-TEST(ClaimSingleInstance, SecondClaimSeesTheFirst) {
-  InstanceClaim first = ClaimSingleInstance();
-  ASSERT_TRUE(first.mutex);
-  EXPECT_FALSE(first.another_instance_running);
+// A hidden top-level window that records what it receives.
+UniqueWindow MakeWindow(const wchar_t* class_name, const wchar_t* title) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = RecordingProc;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = class_name;
+  RegisterClassW(&window_class);  // fails harmlessly the second time
+  return UniqueWindow(CreateWindowExW(0, class_name, title, WS_OVERLAPPEDWINDOW,
+                                      0, 0, 100, 100, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr));
+}
 
-  InstanceClaim second = ClaimSingleInstance();
-  EXPECT_TRUE(second.another_instance_running);
-
-  second.mutex.reset();
-  first.mutex.reset();
+TEST(ClaimSingleInstance, SeesAnotherHandleOfTheMutex) {
+  UniqueHandle other(CreateMutexW(nullptr, FALSE, kMutexName));
+  ASSERT_TRUE(other);
+  EXPECT_TRUE(ClaimSingleInstance().another_instance_running);
+  other.reset();
   // Once every handle is closed the name is free again.
-  EXPECT_FALSE(ClaimSingleInstance().another_instance_running);
+  InstanceClaim first = ClaimSingleInstance();
+  EXPECT_TRUE(first.mutex);
+  EXPECT_FALSE(first.another_instance_running);
 }
 
-TEST(FindRunningInstanceWindow, NeedsBothClassAndTitle) {
-  TestWindow decoy(L"CabinetWClass", kWindowTitle);
-  TestWindow untitled(kWindowClassName, L"Something else");
-  ASSERT_TRUE(decoy.get() && untitled.get());
-  EXPECT_EQ(FindRunningInstanceWindow(0, 0), nullptr);
+TEST(HandOffToRunningInstance, SendsOneRecordToTheRunningWindow) {
+  InstanceClaim running_claim = ClaimSingleInstance();
+  UniqueWindow running = MakeWindow(kClass, kTitle);
+  UniqueWindow decoy = MakeWindow(L"CabinetWClass", kTitle);  // newer
 
-  TestWindow running(kWindowClassName, kWindowTitle);
-  ASSERT_TRUE(running.get());
-  EXPECT_EQ(FindRunningInstanceWindow(0, 0), running.get());
-}
-
-TEST(FindRunningInstanceWindow, GivesUpAfterTheTimeout) {
-  const ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(FindRunningInstanceWindow(300, 50), nullptr);
-  EXPECT_GE(GetTickCount64() - start, 280u);
-}
-
-TEST(ForwardReturnUrl, SendsOneRecordWithTheTerminatorCounted) {
-  TestWindow running(kWindowClassName, kWindowTitle);
   g_received = Received();
   const std::wstring url = L"ORVALINAI://login-callback?code=\xD55C";
 
-  ForwardReturnUrl(running.get(), url);
+  HandOffResult result = HandOffToRunningInstance(url);
 
+  EXPECT_FALSE(result.claim);
+  EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(g_received.count, 1);
+  EXPECT_EQ(g_received.to, running.get());
   EXPECT_EQ(g_received.sender, 0u);
-  EXPECT_EQ(g_received.id, kReturnUrlCopyDataId);
-  EXPECT_EQ(g_received.size, (url.size() + 1) * 2);
-  EXPECT_EQ(g_received.payload, url + L'\0');
+  EXPECT_EQ(g_received.id, 0x8001u);
+  EXPECT_EQ(g_received.payload, url + L'\0');  // terminator counted
+}
+
+TEST(HandOffToRunningInstance, GivesUpWhenNoWindowComesAndTheMutexStays) {
+  InstanceClaim running = ClaimSingleInstance();
+  const ULONGLONG start = GetTickCount64();
+  HandOffResult result =
+      HandOffToRunningInstance(L"orvalinai://login-callback", 300);
+  EXPECT_GE(GetTickCount64() - start, 280u);
+  EXPECT_FALSE(result.claim);
+  EXPECT_EQ(result.exit_code, 0);
+}
+
+TEST(HandOffToRunningInstance, TakesOverWhenTheRunningInstanceEnds) {
+  InstanceClaim running = ClaimSingleInstance();
+  std::thread ending([&] {
+    Sleep(200);
+    running.mutex.reset();
+  });
+  const ULONGLONG start = GetTickCount64();
+  HandOffResult result = HandOffToRunningInstance(std::nullopt, 5000);
+  ending.join();
+  EXPECT_LT(GetTickCount64() - start, 3000u);
+  ASSERT_TRUE(result.claim);
+  EXPECT_TRUE(result.claim->mutex);
+  EXPECT_FALSE(result.claim->another_instance_running);
+  // This process holds the mutex now.
+  EXPECT_TRUE(ClaimSingleInstance().another_instance_running);
 }
 
 }  // namespace

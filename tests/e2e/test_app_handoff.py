@@ -1,0 +1,106 @@
+"""A later orvalin_ai.exe meets a first instance that is ending, failed to
+make its window, hangs or is minimised: the return URL still reaches a
+running app, the later instance never waits without bound, and the window
+comes to the front restored."""
+
+import time
+
+import pytest
+
+from app_support import (
+    APP, close_app, command_path, copy_bundle, probe, registered_command,
+    start_app, take_pending, wait_output, wait_pushed, wait_visible)
+
+GAVE_UP = ("No window of the running instance within 10 s; "
+           "the hand-off is given up.")
+NOT_ANSWERED = "The running instance did not take the return URL within 5 s."
+
+
+def hold_mutex(launch, wine, release, *mode):
+    """host_probe keeps a handle of the single-instance mutex until
+    `release` exists: the moment a first instance holds it without a
+    window, kept open for as long as the test needs."""
+    return launch("host_probe.exe", "hold", wine.windows_path(release), *mode,
+                  dart=False)
+
+
+@pytest.mark.parametrize("first", ["closing", "failing"])
+def test_later_instance_takes_over_with_its_url_when_the_first_goes(
+        first, launch, wine, bundle_dir, tmp_path):
+    release = tmp_path / "release"
+    holder = hold_mutex(launch, wine, release, "next")
+    wait_output(holder, "waiting")
+    if first == "closing":
+        app = start_app(launch)
+        wait_output(holder, "holding")
+        assert close_app(wine, bundle_dir, app) == 0
+    else:
+        folder = copy_bundle(bundle_dir, tmp_path / "no_data", with_data=False)
+        app = launch(folder / APP, dart=False)
+        wait_output(holder, "holding")
+        assert app.wait(60) == 1, "the window was made after all"
+
+    url = f"orvalinai://login-callback?code={first}"
+    later = launch(APP, url)
+    time.sleep(1.5)
+    assert later.running, "the later instance gave up at once"
+    release.touch()
+    assert holder.wait(30) == 0
+    # No window ever came: the later instance runs the app with its URL.
+    later.dart.wait_connected(60)
+    assert take_pending(later.dart) == [url]
+    wait_visible(wine, bundle_dir)
+    assert close_app(wine, bundle_dir, later) == 0
+
+
+def test_later_instance_gives_up_after_its_wait_and_says_so(
+        launch, wine, tmp_path):
+    release = tmp_path / "release"
+    holder = hold_mutex(launch, wine, release)
+    wait_output(holder, "holding")
+    started = time.monotonic()
+    later = launch(APP, "orvalinai://login-callback?code=lost", dart=False)
+    assert later.wait(60) == 0
+    assert time.monotonic() - started >= 10
+    assert GAVE_UP in later.stderr().splitlines()
+    release.touch()
+    assert holder.wait(30) == 0
+
+
+def test_hung_first_instance_fails_the_later_one_within_seconds(launch):
+    hung = launch("decoy_window.exe", "40000", "hung", dart=False)
+    wait_output(hung, "ready")
+    later = launch(APP, "orvalinai://login-callback?code=hung", dart=False)
+    assert later.wait(30) == 1
+    assert NOT_ANSWERED in later.stderr().splitlines()
+
+
+def wait_state(wine, bundle_dir, wanted, timeout=20):
+    deadline = time.monotonic() + timeout
+    while True:
+        code, lines = probe(wine, bundle_dir, "state")
+        if (code, lines) == (0, [wanted]):
+            return
+        assert time.monotonic() < deadline, lines
+        time.sleep(0.3)
+
+
+def test_later_instance_restores_the_window_and_leaves_the_scheme(
+        launch, wine, bundle_dir, tmp_path):
+    folder = copy_bundle(bundle_dir, tmp_path / "first")
+    app = start_app(launch, program=folder / APP, cwd=folder)
+    wait_visible(wine, bundle_dir)
+    url = "orvalinai://payment-return?restored=1"
+    for args in ([], [url]):
+        code, lines = probe(wine, bundle_dir, "minimize")
+        assert code == 0 and lines[0].startswith("iconic 1"), lines
+        later = launch(APP, *args, dart=False)
+        assert later.wait(60) == 0
+        wait_state(wine, bundle_dir, "iconic 0 foreground 1")
+    wait_pushed(app.dart, url)
+    assert take_pending(app.dart) == [url]
+    # Only a first instance registers the scheme: it still names the
+    # executable that started first, not the later instances'.
+    assert command_path(registered_command(wine)).lower() == \
+        wine.windows_path(folder / APP).lower()
+    assert close_app(wine, bundle_dir, app) == 0
