@@ -24,7 +24,8 @@ AUTH_CALLBACK = "orvalin.ai/auth_callback"
 INSTALLED = ["orvalin_ai.exe", "flutter_windows.dll",
              "url_launcher_windows_plugin.dll", "video_player_win_plugin.dll",
              "data/app.so", "data/icudtl.dat", "data/flutter_assets"]
-DOWNGRADE = "A newer version of Orvalin AI is already installed."
+DOWNGRADE = ("A newer version of Orvalin AI is already installed. To install "
+             "this older version, uninstall Orvalin AI first.")
 
 
 def package(*args, env=None, check=True):
@@ -62,6 +63,11 @@ class Prefix:
                        capture_output=True)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=300)
         subprocess.run(["wineserver", "-p"], env=self.env, timeout=30)
+        # The prefix's services start with the first program and outlive
+        # it: started here, they hold no pipe of a later command's open.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env,
+                       timeout=120, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wine("reg", "add", r"HKCU\Software\Wine\WineDbg", "/v",
                   "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f")
         users = Path(root) / "drive_c" / "users" / getpass.getuser()
@@ -120,9 +126,11 @@ def signature(path, ca):
     """(verify's exit code, current digest, calculated digest)."""
     result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca),
                              "-in", str(path)], capture_output=True, text=True)
-    digests = re.findall(r"(?:Current|Calculated) message digest\s*: (\w+)",
-                         result.stdout)
-    return result.returncode, *(digests or ["", ""])
+    # The file's recorded digest, then the one computed now (an MSI's lines
+    # say DigitalSignature).
+    digests = re.findall(r"^(?:Current|Calculated) (?:message digest|"
+                         r"DigitalSignature)\s*: (\w+)", result.stdout, re.M)
+    return result.returncode, *(digests[:2] or ["", ""])
 
 
 def test_package_says_what_it_made(msis):
@@ -193,13 +201,19 @@ def test_upgrade_replaces_in_place_and_a_downgrade_is_refused(
         {"": f'"{prefix.app_windows}" "%1"'}
 
     refused = prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "down")
-    assert refused.returncode == 1603
-    log = (tmp_path / "down").read_bytes()
-    text = log.decode("utf-16-le" if log[:2] == b"\xff\xfe" else "utf-8",
-                      errors="replace")
-    assert DOWNGRADE in text
+    # ERROR_INSTALL_FAILURE; Wine hands on the exit code's low byte only.
+    assert refused.returncode == 1603 & 0xFF
+    assert "WIX_DOWNGRADE_DETECTED = {" in (tmp_path / "down").read_text(
+        errors="replace")
+    # Wine logs no launch condition's text: read the one that failed.
+    conditions = subprocess.run(
+        ["msiinfo", "export", msis["old"]["MSI"], "LaunchCondition"],
+        capture_output=True, text=True, check=True).stdout
+    assert f"NOT WIX_DOWNGRADE_DETECTED\t{DOWNGRADE}" in conditions
     [entry] = prefix.programs_entries()
     assert entry["DisplayVersion"] == "1.0.13.14"
+    assert "1.0.13+14".encode("utf-16-le") in \
+        (prefix.app_dir / "orvalin_ai.exe").read_bytes()
 
 
 def test_uninstall_removes_the_product_and_keeps_user_data(
