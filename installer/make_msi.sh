@@ -12,6 +12,8 @@
 #   ORVALIN_SIGN_PFX             the packager's code-signing certificate (.pfx)
 #   ORVALIN_SIGN_PFX_PASSWORD    its password
 #   ORVALIN_SIGN_TIMESTAMP_URL   a timestamp server (optional, real signing)
+#   ORVALIN_SIGN_CA_FILE         the certificate's root, when the system's CA
+#                                bundle lacks it (optional, for verifying)
 # Without ORVALIN_SIGN_PFX a throwaway certificate made here signs the
 # package, and the output says it is test-signed.
 #
@@ -89,10 +91,14 @@ if [[ -n ${ORVALIN_SIGN_PFX:-} ]]; then
   if [[ -n ${ORVALIN_SIGN_TIMESTAMP_URL:-} ]]; then
     sign_with+=(-ts "$ORVALIN_SIGN_TIMESTAMP_URL")
   fi
+  # A chain the system's CA bundle does not hold can be named for the check.
   verify_with=()
-  ca=''
+  ca=${ORVALIN_SIGN_CA_FILE:-}
+  if [[ -n $ca ]]; then
+    verify_with=(-CAfile "$ca")
+  fi
 else
-  signing=test
+  signing='test'
   cert="$work/test-cert"
   if [[ ! -f $cert/cert.pem || ! -f $cert/key.pem ]]; then
     mkdir -p "$cert"

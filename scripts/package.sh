@@ -13,6 +13,8 @@
 #   ORVALIN_SIGN_PFX            code-signing certificate (.pfx); unset: a
 #   ORVALIN_SIGN_PFX_PASSWORD   throwaway test certificate signs
 #   ORVALIN_SIGN_TIMESTAMP_URL  timestamp server for real signing (optional)
+#   ORVALIN_SIGN_CA_FILE        root to verify against, when the system's
+#                               CA bundle lacks it (optional)
 set -euo pipefail
 here=$PWD
 cd "$(dirname "$0")/.."
