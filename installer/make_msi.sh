@@ -100,7 +100,9 @@ if [[ -n ${ORVALIN_SIGN_PFX:-} ]]; then
 else
   signing='test'
   cert="$work/test-cert"
-  if [[ ! -f $cert/cert.pem || ! -f $cert/key.pem ]]; then
+  # Made once per tree, and again when it is about to expire.
+  if [[ ! -f $cert/key.pem ]] || ! "$openssl" x509 -checkend 86400 -noout \
+      -in "$cert/cert.pem" >/dev/null 2>&1; then
     mkdir -p "$cert"
     "$openssl" req -x509 -newkey rsa:2048 -nodes -days 365 \
       -keyout "$cert/key.pem" -out "$cert/cert.pem" \
