@@ -55,6 +55,15 @@ class Prefix:
         self.env = dict(os.environ, WINEPREFIX=str(root), WINEDEBUG="-all",
                         DISPLAY=display,
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        user = getpass.getuser()
+        self.local = Path(root) / "drive_c/users" / user / "AppData/Local"
+        self.app_dir = self.local / "Programs/Orvalin AI"
+        self.shortcut = self.local.parent / \
+            "Roaming/Microsoft/Windows/Start Menu/Programs/Orvalin AI.lnk"
+        self.command = (rf'"C:\users\{user}\AppData\Local\Programs\Orvalin AI'
+                        r'\orvalin_ai.exe" "%1"')
+
+    def start(self):
         for command in (["wineboot", "-i"], ["wineserver", "-w"],
                         ["wineserver", "-p"],
                         # The prefix's services start with the first program
@@ -65,13 +74,6 @@ class Prefix:
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wine("reg", "add", r"HKCU\Software\Wine\WineDbg", "/v",
                   "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f")
-        user = getpass.getuser()
-        self.local = Path(root) / "drive_c/users" / user / "AppData/Local"
-        self.app_dir = self.local / "Programs/Orvalin AI"
-        self.shortcut = self.local.parent / \
-            "Roaming/Microsoft/Windows/Start Menu/Programs/Orvalin AI.lnk"
-        self.command = (rf'"C:\users\{user}\AppData\Local\Programs\Orvalin AI'
-                        r'\orvalin_ai.exe" "%1"')
 
     def wine(self, *args, timeout=180):
         return subprocess.run(["wine", *map(str, args)], env=self.env,
@@ -114,8 +116,11 @@ class Prefix:
 def prefix(wine, tmp_path_factory):
     own = Prefix(tmp_path_factory.mktemp("installer") / "prefix",
                  wine.env["DISPLAY"])
-    yield own
-    subprocess.run(["wineserver", "-k"], env=own.env, timeout=60)
+    try:
+        own.start()
+        yield own
+    finally:
+        subprocess.run(["wineserver", "-k"], env=own.env, timeout=60)
 
 
 def test_package_says_what_it_made(msis):
