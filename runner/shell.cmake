@@ -31,10 +31,16 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/resources/draw_icon.sh
   VERBATIM)
 add_custom_target(app_icon DEPENDS ${ORVALIN_ICON})
+# The version record's numbers come from the project's version.
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/resources/version.h
+  CONTENT [[// Generated from the project's version (CMakeLists.txt).
+#define ORVALIN_VERSION_NUMBERS @PROJECT_VERSION_MAJOR@,@PROJECT_VERSION_MINOR@,@PROJECT_VERSION_PATCH@,@PROJECT_VERSION_TWEAK@
+#define ORVALIN_VERSION_TEXT "@ORVALIN_DISPLAY_VERSION@"
+]] @ONLY)
 set(ORVALIN_RC ${CMAKE_CURRENT_LIST_DIR}/resources/runner.rc)
 set_source_files_properties(${ORVALIN_RC} PROPERTIES
   OBJECT_DEPENDS
-    "${ORVALIN_ICON};${CMAKE_CURRENT_LIST_DIR}/resources/app.manifest")
+    "${ORVALIN_ICON};${CMAKE_CURRENT_LIST_DIR}/resources/app.manifest;${CMAKE_CURRENT_BINARY_DIR}/resources/version.h")
 
 # Adds the manifest, version record and icon to |target|.
 function(orvalin_add_app_resources target)

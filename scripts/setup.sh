@@ -11,6 +11,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   sox imagemagick fonts-noto-cjk
   python3 python3-pytest
+  wixl msitools osslsigncode openssl
 )
 
 missing=()

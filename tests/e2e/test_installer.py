@@ -1,0 +1,292 @@
+"""The per-user installer end to end: scripts/package.sh builds the release
+tree and two test-signed dev MSIs (the product's version and a higher one),
+which are installed, run, upgraded, refused as a downgrade and uninstalled
+with msiexec in a Wine prefix of this module's own. Packaging's refusals
+run against the same tree. The tests run in file order on one prefix."""
+
+import getpass
+import os
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+RELEASE = Path(os.environ.get("ORVALIN_RELEASE_DIR", REPO / "build/release"))
+SCHEME = r"HKCU\Software\Classes\orvalinai"
+COMMAND = SCHEME + r"\shell\open\command"
+UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
+KEYCHAIN = "orvalin.ai/keychain"
+LIBRARIES = ["flutter_windows.dll", "url_launcher_windows_plugin.dll",
+             "video_player_win_plugin.dll"]
+DOWNGRADE = ("A newer version of Orvalin AI is already installed. To install "
+             "this older version, uninstall Orvalin AI first.")
+
+
+def package(*args, env=None, check=True):
+    """Runs scripts/package.sh; returns (exit code, output, summary)."""
+    clean = {k: v for k, v in os.environ.items()
+             if not k.startswith(("ORVALIN_SIGN_", "ORVALIN_ENGINE_DIR"))}
+    result = subprocess.run(
+        ["bash", REPO / "scripts/package.sh", "--build-dir", RELEASE, *args],
+        env=dict(clean, **(env or {})), capture_output=True, text=True,
+        timeout=1800)
+    output = result.stdout + result.stderr
+    assert not check or result.returncode == 0, output[-3000:]
+    return (result.returncode, output,
+            dict(re.findall(r"^(\w+): +(.+)$", result.stdout, re.M)))
+
+
+@pytest.fixture(scope="module")
+def msis(tmp_path_factory):
+    """Summaries of the two packages; the product's own version is built
+    last, so the tree is left at it."""
+    out = tmp_path_factory.mktemp("msi")
+    new = package("--version", "1.0.13.14", "--out", out)[2]
+    return {"new": new, "old": package("--out", out)[2]}
+
+
+class Prefix:
+    """A fresh Wine prefix on the session's display."""
+
+    def __init__(self, root, display):
+        self.env = dict(os.environ, WINEPREFIX=str(root), WINEDEBUG="-all",
+                        DISPLAY=display,
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        user = getpass.getuser()
+        self.local = Path(root) / "drive_c/users" / user / "AppData/Local"
+        self.app_dir = self.local / "Programs/Orvalin AI"
+        self.shortcut = self.local.parent / \
+            "Roaming/Microsoft/Windows/Start Menu/Programs/Orvalin AI.lnk"
+        self.command = (rf'"C:\users\{user}\AppData\Local\Programs\Orvalin AI'
+                        r'\orvalin_ai.exe" "%1"')
+
+    def start(self):
+        for command in (["wineboot", "-i"], ["wineserver", "-w"],
+                        ["wineserver", "-p"],
+                        # The prefix's services start with the first program
+                        # and outlive it: here they hold no pipe of ours.
+                        ["wine", "cmd", "/c", "exit"]):
+            subprocess.run(command, env=self.env, timeout=300,
+                           stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine("reg", "add", r"HKCU\Software\Wine\WineDbg", "/v",
+                  "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f")
+
+    def wine(self, *args, timeout=180):
+        return subprocess.run(["wine", *map(str, args)], env=self.env,
+                              capture_output=True, text=True, errors="replace",
+                              timeout=timeout)
+
+    def msiexec(self, action, msi, log):
+        windows = [f"Z:{Path(p)}".replace("/", "\\") for p in (msi, log)]
+        return self.wine("msiexec", action, windows[0], "/qn", "/l*v",
+                         windows[1]).returncode
+
+    def reg(self, key):
+        """{key: {value name: data}} for key and its subkeys ("" names the
+        default value), or None when the key is missing."""
+        result = self.wine("reg", "query", key, "/s")
+        keys, current = {}, None
+        for line in result.stdout.splitlines():
+            if line.startswith("HKEY_"):
+                current = keys.setdefault(line.strip(), {})
+            elif value := re.match(r" {4}(.+?) {4}REG_\w+ {4}?(.*)$", line):
+                current["" if value[1] == "(Default)" else value[1]] = value[2]
+        return keys if result.returncode == 0 else None
+
+    def values(self, key):
+        return (self.reg(key) or {}).get("HKEY_CURRENT_USER" + key[4:])
+
+    def entries(self):
+        """The installed-programs entries named Orvalin AI."""
+        return [v for hive in ("HKCU", "HKLM")
+                for v in (self.reg(f"{hive}\\{UNINSTALL}") or {}).values()
+                if v.get("DisplayName") == "Orvalin AI"]
+
+    def close(self, bundle_dir, app):
+        assert self.wine(Path(bundle_dir) / "host_probe.exe",
+                         "close").returncode == 0, "no window to close"
+        assert app.wait(60) == 0
+
+
+@pytest.fixture(scope="module")
+def prefix(wine, tmp_path_factory):
+    own = Prefix(tmp_path_factory.mktemp("installer") / "prefix",
+                 wine.env["DISPLAY"])
+    try:
+        own.start()
+        yield own
+    finally:
+        subprocess.run(["wineserver", "-k"], env=own.env, timeout=60)
+
+
+def test_package_says_what_it_made(msis):
+    for build, version in (("old", "1.0.12+13"), ("new", "1.0.13+14")):
+        summary = msis[build]
+        assert Path(summary["MSI"]).name == f"OrvalinAI-{version}-dev.msi"
+        assert summary["version"] == version
+        assert summary["engine"].startswith("dev")
+        assert summary["signed"].startswith("test-signed")
+        assert summary["size"].startswith(
+            f"{Path(summary['MSI']).stat().st_size} bytes")
+
+
+def test_install_registers_runs_and_hands_off(prefix, msis, launch,
+                                               bundle_dir, tmp_path):
+    assert prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "log") == 0
+    for name in ["orvalin_ai.exe", *LIBRARIES, "data/app.so",
+                 "data/icudtl.dat", "data/flutter_assets"]:
+        assert (prefix.app_dir / name).exists(), name
+    assert prefix.shortcut.is_file()
+    [entry] = prefix.entries()
+    assert (entry["DisplayVersion"], entry["Publisher"]) == \
+        ("1.0.12.13", "Orvalin")
+    [icon] = [v["ProductIcon"] for v in prefix.reg(
+        r"HKCU\Software\Microsoft\Installer\Products").values()
+        if v.get("ProductName") == "Orvalin AI"]
+    icon = Path(prefix.env["WINEPREFIX"], "drive_c", *icon[3:].split("\\"))
+    assert icon.read_bytes()[:4] == b"\0\0\1\0"
+    # What the app writes at start-up, there before its first start.
+    assert prefix.values(SCHEME) == {"": "URL:orvalinai Protocol",
+                                     "URL Protocol": ""}
+    assert prefix.values(COMMAND) == {"": prefix.command}
+
+    app = launch(prefix.app_dir / "orvalin_ai.exe", env=prefix.env,
+                 cwd=prefix.app_dir)
+    app.dart.wait_connected(90)
+    app.dart.wait_event("next_frame", timeout=90)
+    assert app.dart.invoke("orvalin.ai/app_storage",
+                           "applicationSupportDirectory").endswith(
+        r"\AppData\Local\Orvalin AI")
+    (prefix.local / "Orvalin AI" / "notes.txt").write_text("kept")
+    assert app.dart.invoke(KEYCHAIN, "write",
+                           {"key": "token", "value": "kept"}) is True
+    assert prefix.values(COMMAND) == {"": prefix.command}
+
+    # A browser starts the registered command with the return URL.
+    url = "orvalinai://login-callback?code=installed"
+    executable = re.fullmatch(r'"([^"]+)" "%1"', prefix.command)[1]
+    assert prefix.wine(executable, url, timeout=90).returncode == 0
+    message = app.dart.wait_host_call("orvalin.ai/auth_callback",
+                                      "authCallback", 30)
+    assert message.arguments == url
+    prefix.close(bundle_dir, app)
+
+
+def test_upgrade_replaces_in_place_and_a_downgrade_is_refused(
+        prefix, msis, tmp_path):
+    def installed_is_new():
+        [entry] = prefix.entries()
+        exe = (prefix.app_dir / "orvalin_ai.exe").read_bytes()
+        return (entry["DisplayVersion"] == "1.0.13.14" and
+                "1.0.13+14".encode("utf-16-le") in exe and
+                "1.0.12+13".encode("utf-16-le") not in exe)
+
+    assert prefix.msiexec("/i", msis["new"]["MSI"], tmp_path / "up") == 0
+    assert installed_is_new()
+    assert prefix.values(COMMAND) == {"": prefix.command}
+
+    # ERROR_INSTALL_FAILURE; Wine hands on the exit code's low byte only.
+    assert prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "down") == \
+        1603 & 0xFF
+    assert "WIX_DOWNGRADE_DETECTED = {" in (tmp_path / "down").read_text()
+    # Wine logs no launch condition's text: read the one that failed.
+    assert f"NOT WIX_DOWNGRADE_DETECTED\t{DOWNGRADE}" in subprocess.run(
+        ["msiinfo", "export", msis["old"]["MSI"], "LaunchCondition"],
+        capture_output=True, text=True, check=True).stdout
+    assert installed_is_new()
+
+
+def test_uninstall_removes_the_product_and_keeps_user_data(
+        prefix, msis, launch, bundle_dir, tmp_path):
+    assert prefix.msiexec("/x", msis["new"]["MSI"], tmp_path / "x") == 0
+    assert not prefix.app_dir.exists()
+    assert not prefix.shortcut.exists()
+    assert prefix.entries() == []
+    assert prefix.reg(SCHEME) is None
+    assert (prefix.local / "Orvalin AI" / "notes.txt").read_text() == "kept"
+    # Another copy of the app still finds the vault entry.
+    app = launch("orvalin_ai.exe", env=prefix.env)
+    app.dart.wait_connected(90)
+    assert app.dart.invoke(KEYCHAIN, "read", {"key": "token"}) == "kept"
+    prefix.close(bundle_dir, app)
+
+
+def test_uninstall_leaves_a_scheme_another_copy_registered(prefix, msis,
+                                                           tmp_path):
+    assert prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "i") == 0
+    other = r'"C:\elsewhere\orvalin_ai.exe" "%1"'
+    prefix.wine("reg", "add", COMMAND, "/ve", "/d", other, "/f")
+    assert prefix.msiexec("/x", msis["old"]["MSI"], tmp_path / "x") == 0
+    assert not prefix.app_dir.exists()
+    assert prefix.values(COMMAND) == {"": other}
+
+
+@pytest.mark.parametrize("kind", ["msi", "exe"])
+def test_signatures_verify_and_a_tampered_copy_fails(msis, kind, tmp_path):
+    def verify(path):
+        result = subprocess.run(
+            ["osslsigncode", "verify", "-CAfile",
+             RELEASE / "installer/test-cert/cert.pem", "-in", path],
+            capture_output=True, text=True)
+        # The recorded digest, then the one computed now.
+        digests = re.findall(r"^(?:Current|Calculated) (?:message digest|"
+                             r"DigitalSignature)\s*: (\w+)", result.stdout,
+                             re.M)
+        return result.returncode, digests[:2]
+
+    signed = Path(msis["old"]["MSI"]) if kind == "msi" else \
+        RELEASE / "installer/stage/orvalin_ai.exe"
+    code, (current, calculated) = verify(signed)
+    assert code == 0 and current == calculated
+    data = bytearray(signed.read_bytes())
+    # A byte of the packed files (MSI) or of the code (executable).
+    data[data.find(b"MSCF") + 4096 if kind == "msi" else len(data) // 2] ^= 1
+    (tmp_path / signed.name).write_bytes(data)
+    code, (current, calculated) = verify(tmp_path / signed.name)
+    assert code != 0 and current != calculated
+
+
+@pytest.mark.parametrize("remove, message", [
+    (None, None),
+    (".", "does not exist"),
+    ("data", "lacks: data/"),
+    ("flutter_windows.dll", "lacks: flutter_windows.dll"),
+    ("data/icudtl.dat", "lacks: data/icudtl.dat"),
+])
+def test_engine_folder_is_checked(msis, bundle_dir, tmp_path, remove,
+                                  message):
+    engine = tmp_path / "engine"
+    shutil.copytree(Path(bundle_dir) / "data", engine / "data")
+    for name in LIBRARIES:
+        shutil.copy2(Path(bundle_dir) / name, engine / name)
+    if remove:
+        target = engine / remove
+        shutil.rmtree(target) if target.is_dir() else target.unlink()
+    code, output, summary = package("--out", tmp_path / "out", check=False,
+                                    env={"ORVALIN_ENGINE_DIR": str(engine)})
+    if message is None:
+        assert code == 0, output[-3000:]
+        assert Path(summary["MSI"]).name == "OrvalinAI-1.0.12+13.msi"
+        assert summary["engine"].startswith("real")
+    else:
+        assert code != 0 and message in re.sub(r"\s+", " ", output)
+        assert not list((tmp_path / "out").glob("*.msi"))
+
+
+def test_a_certificate_that_cannot_be_opened_stops_signing(msis, tmp_path):
+    out = tmp_path / "out"
+    out.mkdir()
+    # An earlier package of the same name must not survive either.
+    shutil.copy2(msis["old"]["MSI"], out)
+    pfx = tmp_path / "broken.pfx"
+    pfx.write_bytes(b"not a certificate")
+    code, output, _ = package("--out", out, check=False,
+                              env={"ORVALIN_SIGN_PFX": str(pfx),
+                                   "ORVALIN_SIGN_PFX_PASSWORD": "secret"})
+    assert code != 0
+    assert f"cannot open the signing certificate {pfx}" in output
+    assert not list(out.glob("*.msi"))
