@@ -6,7 +6,7 @@ program can do to the running one."""
 import time
 
 import pytest
-from dartside.codec import decode_envelope, encode_method_call
+from orvalin_dev.codec import decode_envelope, encode_method_call
 
 from app_support import (
     APP, AUTH_CALLBACK, SCHEME_KEY, TITLE, WINDOW_CLASS, ErrorResult,

@@ -7,7 +7,7 @@ waiting call."""
 import time
 
 import pytest
-from dartside.codec import decode_envelope, encode_method_call
+from orvalin_dev.codec import decode_envelope, encode_method_call
 
 from app_support import (
     APPROVED_AUTH_PREFIX, HTTPS_COMMAND_KEY, MACHINE_SCHEME_KEY, SCHEME_KEY,

@@ -6,7 +6,7 @@ import struct
 
 import pytest
 
-from dartside.codec import (
+from orvalin_dev.codec import (
     NOT_IMPLEMENTED, DecodeError, ErrorResult, Float32List, Float64List,
     Int32List, Int64, Int64List, MapEntries, MethodCall, MethodError,
     MethodNotImplemented, RawString, Success, canonical, compare_values,

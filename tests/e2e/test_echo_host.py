@@ -18,7 +18,7 @@ import struct
 
 import pytest
 
-from dartside.codec import (
+from orvalin_dev.codec import (
     Float32List, Float64List, Int32List, Int64, Int64List, MapEntries,
     MethodCall, canonical, decode_envelope, encode_error,
     encode_message, encode_method_call, encode_success, host_sorted)
