@@ -23,8 +23,7 @@ WM_COPYDATA = 0x004A
 
 
 def start_app(launch, *args, env=None, cwd=None, program=APP):
-    """Starts the host as a first instance and waits until its window has
-    been shown after the first frame. Returns the HostProcess."""
+    """Starts the host as a first instance; returns after its first frame."""
     app = launch(program, *args, env=env, cwd=cwd)
     app.dart.wait_connected(60)
     app.dart.wait_event("next_frame", timeout=60)
@@ -65,8 +64,7 @@ def wait_pushed(dart, url, timeout=30):
 
 
 def copy_bundle(bundle_dir, target, with_data=True):
-    """A copy of the host, its DLLs and (optionally) the data folder in
-    another folder, to start the host from somewhere else."""
+    """Copies the host, its DLLs and (optionally) data folder to `target`."""
     target = Path(target)
     target.mkdir(parents=True, exist_ok=True)
     for name in (APP, "flutter_windows.dll", "url_launcher_windows_plugin.dll",

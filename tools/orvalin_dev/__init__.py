@@ -6,6 +6,7 @@ Modules:
     codec       the standard message and method codecs, Dart side
     connection  DartSide: the server the stand-in engine connects to
     wine        WineSession: prefix, X display, wineserver, registry helpers
+    launch      Launcher: bundle programs under Wine with a Dart side
     app         names and window helpers for orvalin_ai.exe (via host_probe)
     tour        `python3 -m orvalin_dev.tour`: the guided headless run
 """

@@ -55,9 +55,9 @@ def use_browser(wine, bundle_dir, log):
     (Wine's shell finds URL schemes only there). Returns the handler that
     was there before (None: none)."""
     previous = wine.reg_query(HTTPS_COMMAND_KEY)
+    browser = wine.windows_path(Path(bundle_dir) / "standin_browser.exe")
     wine.reg_add(HTTPS_COMMAND_KEY, None,
-                 f'"{wine.windows_path(Path(bundle_dir) / "standin_browser.exe")}" '
-                 f'"{wine.windows_path(log)}" "%1"')
+                 f'"{browser}" "{wine.windows_path(log)}" "%1"')
     wine.reg_delete(MACHINE_SCHEME_KEY)
     wine.reg_copy(SCHEME_KEY, MACHINE_SCHEME_KEY)
     return previous

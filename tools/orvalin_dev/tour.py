@@ -19,7 +19,7 @@ from pathlib import Path
 
 from . import app
 from .codec import decode_envelope, encode_method_call
-from .connection import DartSide
+from .launch import Launcher
 from .wine import WineSession
 
 RETURN_URL = "orvalinai://login-callback?code=standin-code"
@@ -93,12 +93,9 @@ def tour(wine, build, shot, arguments):
     bundle = build / "bundle"
     logs = build / "run-logs"
     logs.mkdir(exist_ok=True)
-    dart = DartSide()
-    with open(logs / "orvalin_ai.stderr", "wb") as err:
-        host = subprocess.Popen(["wine", "./" + app.APP, *arguments],
-                                cwd=bundle, env=dict(wine.env, **dart.env),
-                                stdin=subprocess.DEVNULL, stdout=err,
-                                stderr=err)
+    launcher = Launcher(bundle, wine, logs)
+    host = launcher(app.APP, *arguments)
+    dart = host.dart
     try:
         show_start(dart)
         screenshot(wine, bundle, shot)
@@ -112,12 +109,10 @@ def tour(wine, build, shot, arguments):
         shutdown = "engine_shutdown" in dart.event_names()
         say(f"  engine shut down: {'yes' if shutdown else 'no'}")
         say(f"Orvalin AI ended with exit code {code} "
-            f"(its standard error: {logs / 'orvalin_ai.stderr'})")
+            f"(its standard error: {host.stderr_path})")
         return code == 0 and getattr(answer, "value", None) == RETURN_URL
     finally:
-        if host.poll() is None:
-            host.kill()
-        dart.close()
+        launcher.stop_all()
 
 
 def main(arguments):
