@@ -30,7 +30,7 @@ class WineSession:
     WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES, DISPLAY, ALSA_CONFIG_PATH."""
 
     def __init__(self, build_dir):
-        self.build_dir = Path(build_dir)
+        self.build_dir = Path(build_dir).resolve()
         self._xvfb = None
         self._own_server = False
         env = dict(os.environ)
