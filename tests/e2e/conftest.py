@@ -14,8 +14,8 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 sys.path[:0] = [str(Path(__file__).resolve().parent), str(REPO / "tools")]
 
-from orvalin_dev.launch import Launcher  # noqa: E402
-from orvalin_dev.wine import WineSession  # noqa: E402
+from orvalin_dev.launch import HostProcess, Launcher  # noqa: E402,F401
+from orvalin_dev.wine import WineSession, parse_reg_export  # noqa: E402,F401
 
 
 # ------------------------------------------------------------------ build
