@@ -39,6 +39,13 @@ wine_session_start() {
   # and inherit its standard streams; started here, they hold no pipe of
   # CTest's open (CTest waits for those pipes to close).
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # A crashing test program ends at once instead of waiting on Wine's crash
+  # dialog; set in existing prefixes too.
+  if ! grep -q '^"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" \
+    2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+      /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+  fi
 }
 
 wine_session_stop() {

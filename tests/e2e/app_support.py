@@ -1,8 +1,7 @@
 """Helpers for the end-to-end tests of orvalin_ai.exe, the application host.
 
 The host runs under Wine with the stand-in engine; the test plays the Dart
-side. host_probe.exe (built beside the host) looks at and talks to the
-running host's window from another process, the way Windows programs can.
+side. The names and window helpers come from tools/orvalin_dev/app.py.
 """
 
 import re
@@ -10,17 +9,11 @@ import shutil
 import time
 from pathlib import Path
 
-from dartside.codec import ErrorResult, Success  # noqa: F401
-
-APP = "orvalin_ai.exe"
-TITLE = "Orvalin AI"
-WINDOW_CLASS = "FLUTTER_RUNNER_WIN32_WINDOW"
-AUTH_CALLBACK = "orvalin.ai/auth_callback"
-TAKE_PENDING = "takePendingAuthCallbackUrls"
-SCHEME_KEY = r"HKCU\Software\Classes\orvalinai"
-MACHINE_SCHEME_KEY = r"HKLM\Software\Classes\orvalinai"
-HTTPS_COMMAND_KEY = r"HKLM\Software\Classes\https\shell\open\command"
-APPROVED_AUTH_PREFIX = "https://orvalin-dev.supabase.co/auth/v1/"
+from orvalin_dev.app import (  # noqa: F401
+    APP, APPROVED_AUTH_PREFIX, AUTH_CALLBACK, HTTPS_COMMAND_KEY,
+    MACHINE_SCHEME_KEY, SCHEME_KEY, TAKE_PENDING, TITLE, WINDOW_CLASS, probe,
+    use_browser, wait_visible, window_info)
+from orvalin_dev.codec import ErrorResult, Success  # noqa: F401
 
 # Window messages the tests name.
 WM_CLOSE = 0x0010
@@ -30,43 +23,11 @@ WM_COPYDATA = 0x004A
 
 
 def start_app(launch, *args, env=None, cwd=None, program=APP):
-    """Starts the host as a first instance and waits until its window has
-    been shown after the first frame. Returns the HostProcess."""
+    """Starts the host as a first instance; returns after its first frame."""
     app = launch(program, *args, env=env, cwd=cwd)
     app.dart.wait_connected(60)
     app.dart.wait_event("next_frame", timeout=60)
     return app
-
-
-def probe(wine, bundle_dir, *args, timeout=60):
-    """Runs host_probe.exe; returns (exit code, stdout lines)."""
-    result = wine.run([str(Path(bundle_dir) / "host_probe.exe"), *args],
-                      timeout=timeout, check=False)
-    return result.returncode, result.stdout.splitlines()
-
-
-def window_info(wine, bundle_dir):
-    """The running host window as {"class", "title", "rect", "visible"},
-    or None when there is none."""
-    code, lines = probe(wine, bundle_dir, "info")
-    if code != 0:
-        return None
-    line = next(l for l in lines if l.startswith("window "))
-    class_name, title, rect, visible = line[len("window "):].split("|")
-    return {"class": class_name, "title": title,
-            "rect": tuple(int(v) for v in rect.split()),
-            "visible": visible == "1"}
-
-
-def wait_visible(wine, bundle_dir, timeout=30):
-    deadline = time.monotonic() + timeout
-    while True:
-        info = window_info(wine, bundle_dir)
-        if info and info["visible"]:
-            return info
-        if time.monotonic() > deadline:
-            raise AssertionError(f"host window not visible: {info}")
-        time.sleep(0.3)
 
 
 def close_app(wine, bundle_dir, app, timeout=60):
@@ -103,8 +64,7 @@ def wait_pushed(dart, url, timeout=30):
 
 
 def copy_bundle(bundle_dir, target, with_data=True):
-    """A copy of the host, its DLLs and (optionally) the data folder in
-    another folder, to start the host from somewhere else."""
+    """Copies the host, its DLLs and (optionally) data folder to `target`."""
     target = Path(target)
     target.mkdir(parents=True, exist_ok=True)
     for name in (APP, "flutter_windows.dll", "url_launcher_windows_plugin.dll",

@@ -1,16 +1,15 @@
-"""orvalin_ai.exe from start to end, one instance per test: DPI scaling,
-showing on the first frame, messages the engine claims, closing, a missing
-data folder, starting from another folder, and a later instance started
-while the first is still starting."""
+"""orvalin_ai.exe from start to end, one instance per test: DPI, showing,
+claimed messages, closing, data folder, install folder, a racing start."""
 
 import time
 
 import pytest
 
 from app_support import (
-    APP, WM_CLOSE, WM_COPYDATA, WM_FONTCHANGE, WM_SHOWWINDOW, close_app, command_path,
-    copy_bundle, probe, pushed_urls, registered_command, start_app,
-    take_pending, wait_output, wait_pushed, wait_visible, window_info)
+    APP, TITLE, WINDOW_CLASS, WM_CLOSE, WM_COPYDATA, WM_FONTCHANGE,
+    WM_SHOWWINDOW, close_app, command_path, copy_bundle, probe, pushed_urls,
+    registered_command, start_app, take_pending, wait_pushed,
+    wait_visible, window_info)
 
 
 @pytest.mark.parametrize("dpi, rect", [
@@ -22,7 +21,8 @@ def test_geometry_scales_with_the_monitor_dpi(launch, wine, bundle_dir, dpi,
                                               rect):
     app = start_app(launch, env={"ORVALIN_STANDIN_DPI": str(dpi)})
     info = wait_visible(wine, bundle_dir)
-    assert info["rect"] == rect
+    assert (info["class"], info["title"], info["rect"]) == \
+        (WINDOW_CLASS, TITLE, rect)
     # The view is made at the client area's size, inside the outer frame.
     view = app.dart.wait_event("view_created").data
     assert 0 < view["width"] <= rect[2] - rect[0]
@@ -93,57 +93,20 @@ def test_missing_data_folder_ends_with_one(launch, wine, bundle_dir,
     assert window_info(wine, bundle_dir) is None
 
 
-def test_start_from_another_folder_rewrites_the_command(launch, wine,
-                                                        bundle_dir, tmp_path):
+def test_start_from_another_folder_rewrites_the_command_whole(
+        launch, wine, bundle_dir, tmp_path):
+    """A path of 260 or more units is never cut short in the command, and
+    the app still finds its data folder there."""
     app = start_app(launch)
     assert command_path(registered_command(wine)).lower() == \
         wine.windows_path(bundle_dir / APP).lower()
     assert close_app(wine, bundle_dir, app) == 0
-
-    folder = copy_bundle(bundle_dir, tmp_path / "elsewhere")
-    moved = start_app(launch, program=folder / APP, cwd=folder)
-    assert command_path(registered_command(wine)).lower() == \
-        wine.windows_path(folder / APP).lower()
-    assert close_app(wine, bundle_dir, moved) == 0
-
-
-def test_url_sent_while_the_first_instance_starts_still_arrives(
-        launch, wine, bundle_dir, tmp_path):
-    """The mutex says an instance runs, but its window is not there yet:
-    the later instance keeps looking for it and delivers its URL."""
-    release = tmp_path / "release"
-    holder = launch("host_probe.exe", "hold", wine.windows_path(release),
-                    dart=False)
-    wait_output(holder, "holding")
-
-    url = "orvalinai://login-callback?code=early"
-    second = launch(APP, url, dart=False)
-    time.sleep(1.0)
-    assert second.running, "the later instance gave up at once"
-
-    # The starting instance is replaced by a real one that makes the window.
-    release.touch()
-    assert holder.wait(30) == 0
-    first = launch(APP)
-    assert second.wait(60) == 0
-    first.dart.wait_connected(60)
-    urls = take_pending(first.dart)
-    # Delivered before or after the channels existed: queued either way.
-    assert urls == [url]
-    wait_visible(wine, bundle_dir)
-    assert close_app(wine, bundle_dir, first) == 0
-
-
-def test_long_install_path_is_registered_whole(launch, wine, bundle_dir,
-                                               tmp_path):
-    """A path of 260 or more units is never cut short in the command, and
-    the app still finds its data folder there."""
     folder = tmp_path
     while len(wine.windows_path(folder / APP)) < 300:
         folder = folder / ("deep folder " + "x" * 40)
     copy_bundle(bundle_dir, folder)
-    app = launch(folder / APP, cwd=tmp_path)
-    app.dart.wait_event("next_frame", timeout=60)
-    expected = wine.windows_path(folder / APP)
-    assert command_path(registered_command(wine)).lower() == expected.lower()
-    assert close_app(wine, bundle_dir, app) == 0
+    moved = start_app(launch, program=folder / APP, cwd=tmp_path)
+    assert command_path(registered_command(wine)).lower() == \
+        wine.windows_path(folder / APP).lower()
+    assert close_app(wine, bundle_dir, moved) == 0
+

@@ -13,8 +13,7 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 
 
 class Resources:
-    """The resource tree of a 64-bit PE file: {type: {name: bytes}} (first
-    language of each)."""
+    """A 64-bit PE file's resources: {type: {name: first language's bytes}}."""
 
     def __init__(self, data):
         self.data = data
@@ -66,10 +65,9 @@ def test_manifest_asks_for_what_the_process_relies_on(resources):
              for element in manifest.iter()}
     level = found["requestedExecutionLevel"].attrib
     assert level == {"level": "asInvoker", "uiAccess": "false"}
-    assert found["dpiAwareness"].text == "PerMonitorV2"
-    assert found["longPathAware"].text == "true"
-    assert found["activeCodePage"].text == "UTF-8"
-    assert found["heapType"].text == "SegmentHeap"
+    assert [found[tag].text for tag in (
+        "dpiAwareness", "longPathAware", "activeCodePage", "heapType")] == \
+        ["PerMonitorV2", "true", "UTF-8", "SegmentHeap"]
     assert found["supportedOS"].attrib["Id"] == \
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 
@@ -83,10 +81,9 @@ def test_version_record_names_the_product(resources):
     assert (product_ms, product_ls) == (file_ms, file_ls)
     text = record.decode("utf-16-le", errors="replace")
     strings = dict(re.findall(r"([A-Za-z]+)\x00+([^\x00]+)\x00", text))
-    assert strings["FileVersion"] == "1.0.12+13"
-    assert strings["ProductVersion"] == "1.0.12+13"
-    for key in ("FileDescription", "InternalName", "ProductName"):
-        assert strings[key] == "Orvalin AI", key
+    assert [strings[key] for key in (
+        "FileVersion", "ProductVersion", "FileDescription", "InternalName",
+        "ProductName")] == ["1.0.12+13"] * 2 + ["Orvalin AI"] * 3
 
 
 def test_icon_group_101_has_seven_32_bit_sizes(resources):
@@ -98,8 +95,7 @@ def test_icon_group_101_has_seven_32_bit_sizes(resources):
         width, height, _, _, _, bits, size, icon_id = struct.unpack_from(
             "<BBBBHHIH", group, 6 + 14 * i)
         image = resources.tree[RT_ICON][icon_id]
-        assert len(image) == size
-        assert bits == 32
+        assert (len(image), bits) == (size, 32)
         sizes.append((width or 256, height or 256))
         # Each image is a PNG (the large one) or a 32-bit DIB.
         if not image.startswith(b"\x89PNG"):

@@ -1,17 +1,15 @@
 """orvalin_ai.exe started once with arguments and shared by this module:
-what the engine is given, the plugins and channels it gets, the window, the
-URL scheme in the registry, and everything a later instance or another
-program can do to the running one."""
+what the engine is given, its plugins, channels, window and URL scheme,
+and what later instances and other programs can do to it."""
 
 import time
 
 import pytest
-from dartside.codec import decode_envelope, encode_method_call
+from orvalin_dev.codec import decode_envelope, encode_method_call
 
 from app_support import (
-    APP, AUTH_CALLBACK, SCHEME_KEY, TITLE, WINDOW_CLASS, ErrorResult,
-    Success, command_path, probe, pushed_urls, start_app, take_pending,
-    wait_output, wait_pushed, wait_visible)
+    APP, AUTH_CALLBACK, SCHEME_KEY, ErrorResult, Success, command_path,
+    probe, pushed_urls, start_app, take_pending, wait_output, wait_pushed)
 
 FIRST_URL = "orvalinai://Login-Callback?code=Mixed"
 LATER_URL = "orvalinai://payment-return?order=2"
@@ -20,9 +18,8 @@ ARGUMENTS = ["--flag", FIRST_URL, "second word", LATER_URL]
 
 @pytest.fixture(scope="module")
 def running(module_launch):
-    """The first instance, started with two return URLs among its
-    arguments. Its cold-start pending list is taken at once, before any
-    test can add to it."""
+    """The first instance, with two return URLs among its arguments; its
+    cold-start pending list is taken before any test can add to it."""
     app = start_app(module_launch, *ARGUMENTS)
     app.cold_pending = take_pending(app.dart)
     app.cold_pushed = pushed_urls(app.dart)
@@ -60,14 +57,6 @@ def test_cold_start_url_is_queued_once_and_never_pushed(app):
     assert take_pending(app.dart) == []
 
 
-def test_window_is_shown_at_its_logical_geometry(app, wine, bundle_dir):
-    info = wait_visible(wine, bundle_dir)
-    assert info["class"] == WINDOW_CLASS
-    assert info["title"] == TITLE
-    # The prefix's monitor is at 96 DPI: logical equals physical.
-    assert info["rect"] == (10, 10, 10 + 1280, 10 + 720)
-
-
 def test_scheme_is_registered_for_this_executable(app, wine, bundle_dir):
     keys = wine.reg_export(SCHEME_KEY)
     assert keys is not None, "orvalinai is not registered"
@@ -98,33 +87,29 @@ def test_every_service_channel_answers(app, wine):
     # The profile image channel answers only once its dialog is dismissed.
     pending = dart.post("orvalin.ai/profile_image",
                         encode_method_call("pickProfileImage"))
-    dialog = wine.wait_window("프로필 사진 선택", visible_only=True, timeout=30)
+    dialog = wine.wait_window("프로필 사진 선택", timeout=30)
     wine.xdotool("key", "--window", dialog[0], "Escape")
-    assert decode_envelope(dart.wait_reply(pending, timeout=30)) == \
-        Success(None)
+    assert decode_envelope(dart.wait_reply(pending, 30)) == Success(None)
 
 
-def test_second_instance_hands_its_url_to_the_running_window(
-        app, launch, wine, bundle_dir):
-    url = "orvalinai://login-callback/?code=second&state=%C3%A9"
+@pytest.mark.parametrize("arguments, handed", [
+    (["--ignored", "orvalinai://login-callback/?code=second&state=%C3%A9",
+      "orvalinai://payment-return"],
+     "orvalinai://login-callback/?code=second&state=%C3%A9"),
+    (["https://example.com/", "--verbose"], None),
+], ids=["url", "no-url"])
+def test_second_instance_hands_over_its_first_url_and_exits(
+        app, launch, arguments, handed):
     since = len(app.dart.host_messages)
-    second = launch(APP, "--ignored", url, "orvalinai://payment-return")
+    second = launch(APP, *arguments)
     assert second.wait(60) == 0
     # The second instance never started an engine of its own.
     assert not second.dart.connected
-    wait_pushed(app.dart, url)
-    assert pushed_urls(app.dart, since) == [url]
-    assert take_pending(app.dart) == [url]
-
-
-def test_second_instance_without_url_just_exits(app, launch):
-    since = len(app.dart.host_messages)
-    second = launch(APP, "https://example.com/", "--verbose")
-    assert second.wait(60) == 0
-    assert not second.dart.connected
+    if handed:
+        wait_pushed(app.dart, handed)
     time.sleep(1)
-    assert pushed_urls(app.dart, since) == []
-    assert take_pending(app.dart) == []
+    assert pushed_urls(app.dart, since) == ([handed] if handed else [])
+    assert take_pending(app.dart) == ([handed] if handed else [])
 
 
 def test_decoy_with_the_same_title_receives_nothing(app, launch):
@@ -145,14 +130,11 @@ def test_malformed_copydata_answers_true_and_relays_nothing(
         app, wine, bundle_dir):
     since = len(app.dart.host_messages)
     code, lines = probe(wine, bundle_dir, "malformed")
-    assert code == 0
-    results = dict(line.split() for line in lines)
-    assert len(results) == 10
-    assert set(results.values()) == {"1"}, results
+    assert code == 0 and lines
+    assert [line.split()[1] for line in lines] == ["1"] * len(lines), lines
     # A well-formed record after them is relayed: the host was listening.
     url = "orvalinai://payment-return?after=malformed"
-    code, lines = probe(wine, bundle_dir, "url", url)
-    assert (code, lines) == (0, ["url 1"])
+    assert probe(wine, bundle_dir, "url", url) == (0, ["url 1"])
     wait_pushed(app.dart, url)
     assert pushed_urls(app.dart, since) == [url]
     assert take_pending(app.dart) == [url]

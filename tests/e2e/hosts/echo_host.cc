@@ -50,10 +50,7 @@ class ForwardingResult : public MethodResult<EncodableValue> {
     Forward(EncodableValue(
         EncodableMap{{EncodableValue("error"), EncodableValue(code)}}));
   }
-  void HandleNotImplemented() override {
-    Forward(EncodableValue(EncodableMap{
-        {EncodableValue("notImplemented"), EncodableValue(true)}}));
-  }
+  void HandleNotImplemented() override { Forward(EncodableValue()); }
 
  private:
   void Forward(EncodableValue answer) {
@@ -66,10 +63,6 @@ class ForwardingResult : public MethodResult<EncodableValue> {
 
 class EchoHost {
  public:
-  EchoHost() = default;
-  EchoHost(const EchoHost&) = delete;
-  EchoHost& operator=(const EchoHost&) = delete;
-
   bool Create(HINSTANCE instance);
 
  private:
@@ -80,7 +73,6 @@ class EchoHost {
   bool OnCreated(HWND window);
   void HandleCall(const MethodCall<EncodableValue>& call,
                   std::unique_ptr<MethodResult<EncodableValue>> result);
-  void FitView();
 
   HWND window_ = nullptr;
   // The channel outlives the controller: replies that arrive while the
@@ -125,12 +117,6 @@ LRESULT EchoHost::HandleMessage(HWND window, UINT message, WPARAM wparam,
   switch (message) {
     case WM_CREATE:
       return OnCreated(window) ? 0 : -1;
-    case WM_SIZE:
-      FitView();
-      return 0;
-    case WM_FONTCHANGE:
-      if (controller_) controller_->engine()->ReloadSystemFonts();
-      break;
     case WM_DESTROY:
       controller_.reset();
       PostQuitMessage(0);
@@ -158,21 +144,13 @@ bool EchoHost::OnCreated(HWND window) {
              std::unique_ptr<MethodResult<EncodableValue>> result) {
         HandleCall(call, std::move(result));
       });
-  const HWND view = controller_->view()->GetHWND();
-  SetParent(view, window);
-  FitView();
+  SetParent(controller_->view()->GetHWND(), window);
+  MoveWindow(controller_->view()->GetHWND(), 0, 0, client.right - client.left,
+             client.bottom - client.top, TRUE);
   controller_->engine()->SetNextFrameCallback(
       [window] { ShowWindow(window, SW_SHOWNORMAL); });
   controller_->ForceRedraw();
   return true;
-}
-
-void EchoHost::FitView() {
-  if (!controller_ || !controller_->view()) return;
-  RECT client;
-  GetClientRect(window_, &client);
-  MoveWindow(controller_->view()->GetHWND(), 0, 0, client.right - client.left,
-             client.bottom - client.top, TRUE);
 }
 
 void EchoHost::HandleCall(
