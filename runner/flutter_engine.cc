@@ -25,6 +25,11 @@ FlutterEngine::FlutterEngine(const EngineProject& project) {
     properties.engine_options[i] = project.engine_options()[i];
   }
   engine_ = FlutterDesktopEngineCreate(&properties);
+  // Without an engine there is no messenger to ask for; the view controller
+  // reports the failure.
+  if (engine_ == nullptr) {
+    return;
+  }
   messenger_ = std::make_unique<BinaryMessengerImpl>(
       FlutterDesktopEngineGetMessenger(engine_));
 }
@@ -64,12 +69,21 @@ FlutterDesktopEngineRef FlutterEngine::ReleaseHandle() {
   return engine_;
 }
 
-void FlutterEngine::OnNextFrame(void* user_data) {
+void FlutterEngine::OnNextFrame(void* user_data) noexcept {
   auto* engine = static_cast<FlutterEngine*>(user_data);
   // Moved out first, so the callback may set the next one.
   std::function<void()> callback = std::move(engine->next_frame_callback_);
   engine->next_frame_callback_ = nullptr;
-  if (callback) callback();
+  if (!callback) {
+    return;
+  }
+  // The embedding's C frames are below; nothing may unwind through them.
+  try {
+    callback();
+  } catch (...) {
+    std::cerr << "Next-frame callback threw an exception; ignored."
+              << std::endl;
+  }
 }
 
 }  // namespace flutter

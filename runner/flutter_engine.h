@@ -35,6 +35,7 @@ class FlutterEngine : public PluginRegistry {
   FlutterDesktopPluginRegistrarRef GetPluginRegistrar(
       const std::string& plugin_name) override;
 
+  // Null when the engine could not be created.
   BinaryMessenger* GetMessenger() { return messenger_.get(); }
   void ReloadSystemFonts();
   // Runs |callback| once after the next frame; replaces one not yet run.
@@ -44,7 +45,7 @@ class FlutterEngine : public PluginRegistry {
   FlutterDesktopEngineRef ReleaseHandle();
 
  private:
-  static void OnNextFrame(void* user_data);
+  static void OnNextFrame(void* user_data) noexcept;
 
   FlutterDesktopEngineRef engine_ = nullptr;
   std::unique_ptr<BinaryMessengerImpl> messenger_;

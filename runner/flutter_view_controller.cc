@@ -9,9 +9,12 @@ HWND FlutterView::GetHWND() const { return FlutterDesktopViewGetHWND(view_); }
 FlutterViewController::FlutterViewController(int width, int height,
                                              const EngineProject& project)
     : engine_(std::make_shared<FlutterEngine>(project)) {
-  // The controller takes the engine whatever the outcome.
-  controller_ = FlutterDesktopViewControllerCreate(width, height,
-                                                   engine_->ReleaseHandle());
+  // The controller takes the engine whatever the outcome; a missing engine
+  // is never handed to the embedding.
+  FlutterDesktopEngineRef engine = engine_->ReleaseHandle();
+  if (engine != nullptr) {
+    controller_ = FlutterDesktopViewControllerCreate(width, height, engine);
+  }
   if (controller_ == nullptr) {
     std::cerr << "Failed to create view controller." << std::endl;
     return;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runner/app_constants.h"
+#include "runner/com_apartment.h"
 #include "runner/command_line.h"
 #include "runner/debug_console.h"
 #include "runner/engine_project.h"
@@ -17,25 +18,6 @@
 #include "services/auth_callback_relay.h"
 
 namespace {
-
-// Keeps the main thread in a single-threaded COM apartment.
-class ComApartment {
- public:
-  ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-  ~ComApartment() {
-    if (active_) {
-      CoUninitialize();
-    }
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
-  // The process is about to end with an error; the apartment goes with it.
-  void Abandon() { active_ = false; }
-
- private:
-  bool active_ = true;
-};
 
 void HardenDllSearch() {
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR |

@@ -1,5 +1,6 @@
 #include "runner/url_scheme.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -37,11 +38,10 @@ void SetStringValue(const std::wstring& key_name, const wchar_t* value_name,
 
 }  // namespace
 
-std::wstring ModuleFileName(HMODULE module, DWORD initial_units) {
-  for (DWORD units = initial_units; units > 0 && units <= kMaxPathUnits;
-       units *= 2) {
+std::wstring ReadGrowingPath(const PathReader& read) {
+  for (DWORD units = MAX_PATH;; units = std::min(units * 2, kMaxPathUnits)) {
     std::wstring buffer(units, L'\0');
-    const DWORD length = GetModuleFileNameW(module, buffer.data(), units);
+    const DWORD length = read(buffer.data(), units);
     if (length == 0) {
       return std::wstring();
     }
@@ -50,8 +50,16 @@ std::wstring ModuleFileName(HMODULE module, DWORD initial_units) {
       buffer.resize(length);
       return buffer;
     }
+    if (units == kMaxPathUnits) {
+      return std::wstring();
+    }
   }
-  return std::wstring();
+}
+
+std::wstring ModuleFileName(HMODULE module) {
+  return ReadGrowingPath([module](wchar_t* buffer, DWORD units) {
+    return GetModuleFileNameW(module, buffer, units);
+  });
 }
 
 std::wstring OpenCommandFor(const std::wstring& executable_path) {

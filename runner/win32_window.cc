@@ -183,7 +183,9 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
       ApplyTitleBarTheme(window);
       return 0;
   }
-  return DefWindowProcW(window_handle_, message, wparam, lparam);
+  // The window's own handle: the stored one is already cleared on the
+  // messages that follow WM_DESTROY.
+  return DefWindowProcW(window, message, wparam, lparam);
 }
 
 std::optional<bool> Win32Window::ReadDarkThemeSetting() {

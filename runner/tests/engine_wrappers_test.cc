@@ -1,4 +1,6 @@
 // The engine wrappers against a recording fake of the embedding.
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,145 +16,140 @@ namespace flutter {
 namespace {
 
 using testing::CerrCapture;
-using testing::FakeEmbedding;
-using testing::FakeMessenger;
+using Events = std::vector<std::string>;
+
+// Fields in layout order: paths, entrypoint, count, padding, arguments,
+// options, reserved.
+const std::string kCreate =
+    "EngineCreate data\\flutter_assets|data\\icudtl.dat|data\\app.so||0|0|"
+    "(null)|0|0|0|0";
 
 class EngineWrappersTest : public ::testing::Test {
  protected:
-  FakeMessenger messenger_;
-  FakeEmbedding embedding_;
+  testing::FakeMessenger messenger_;
+  testing::FakeEmbedding embedding_;
   EngineProject project_{L"data"};
 };
 
-TEST_F(EngineWrappersTest, PropertiesRecordThePathsAndArguments) {
-  { FlutterEngine engine(project_); }
+// Only an owned engine is destroyed; a released handle still serves
+// registrars.
+TEST_F(EngineWrappersTest, PropertiesCarryThePathsAndArguments) {
+  { FlutterEngine owned(project_); }
   project_.set_dart_entrypoint_arguments(
       {"orvalinai://login-callback?code=1", "", "--second"});
-  FlutterEngine engine(project_);
-  ASSERT_EQ(embedding_.created_engines.size(), 2u);
-  const testing::RecordedProperties& bare = embedding_.created_engines[0];
-  // The record points at the project's own strings.
-  EXPECT_EQ(bare.assets_path_pointer, project_.assets_path().c_str());
-  EXPECT_EQ(bare.assets_path, L"data\\flutter_assets");
-  EXPECT_EQ(bare.icu_data_path, L"data\\icudtl.dat");
-  EXPECT_EQ(bare.aot_library_path, L"data\\app.so");
-  EXPECT_FALSE(bare.entrypoint_is_null);
-  EXPECT_EQ(bare.entrypoint, "");
-  EXPECT_EQ(bare.argc, 0);
-  EXPECT_TRUE(bare.argv_is_null);
-  EXPECT_EQ(bare.padding, 0);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(bare.options[i], 0);
-  EXPECT_EQ(bare.reserved, 0);
-  const testing::RecordedProperties& with = embedding_.created_engines[1];
-  EXPECT_EQ(with.argc, 3);
-  EXPECT_FALSE(with.argv_is_null);
-  EXPECT_EQ(with.argv,
-            (std::vector<std::string>{"orvalinai://login-callback?code=1", "",
-                                      "--second"}));
-}
-
-TEST_F(EngineWrappersTest, OwnedEngineIsDestroyedReleasedOneIsNot) {
-  { FlutterEngine owned(project_); }
-  EXPECT_EQ(embedding_.destroyed_engines, std::vector<FlutterDesktopEngineRef>{
-                                              FakeEmbedding::EngineHandle()});
-  embedding_.destroyed_engines.clear();
   {
     FlutterEngine released(project_);
-    EXPECT_EQ(released.ReleaseHandle(), FakeEmbedding::EngineHandle());
-    // The released handle still serves registrars.
+    EXPECT_EQ(released.ReleaseHandle(), testing::kEngine);
     EXPECT_EQ(released.GetPluginRegistrar("UrlLauncherWindows"),
-              FakeEmbedding::RegistrarHandle());
+              testing::kRegistrar);
   }
-  EXPECT_TRUE(embedding_.destroyed_engines.empty());
+  EXPECT_EQ(embedding_.events,
+            (Events{kCreate, "EngineGetMessenger", "EngineDestroy",
+                    "EngineCreate data\\flutter_assets|data\\icudtl.dat|"
+                    "data\\app.so||3|0|[orvalinai://login-callback?code=1][]"
+                    "[--second]|0|0|0|0",
+                    "EngineGetMessenger",
+                    "EngineGetPluginRegistrar UrlLauncherWindows"}));
 }
 
 TEST_F(EngineWrappersTest, NextFrameCallbackRunsOnceAndTheLatestWins) {
   FlutterEngine engine(project_);
-  int replaced = 0;
-  int first = 0;
-  int second = 0;
-  engine.SetNextFrameCallback([&replaced] { ++replaced; });
-  EXPECT_EQ(embedding_.next_frame_user_data, &engine);
-  // A later callback replaces one not yet run; a running one may arm the
-  // following one, which waits for the next frame.
+  std::string ran;
+  engine.SetNextFrameCallback([&] { ran += "replaced "; });
+  // A running callback may arm the next one, which waits for the next frame.
   engine.SetNextFrameCallback([&] {
-    ++first;
-    engine.SetNextFrameCallback([&second] { ++second; });
+    ran += "first ";
+    engine.SetNextFrameCallback([&] { ran += "second "; });
   });
+  EXPECT_EQ(embedding_.next_frame_user_data, &engine);
   embedding_.PresentFrame();
-  EXPECT_EQ(replaced, 0);
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(second, 0);
+  EXPECT_EQ(ran, "first ");
   embedding_.PresentFrame();
   embedding_.PresentFrame();
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(second, 1);
+  EXPECT_EQ(ran, "first second ");
 }
 
-// Asking a running engine by name: tests/e2e, through the app's plugins.
-TEST_F(EngineWrappersTest, RegistrarWithoutEngineWritesTheDiagnostic) {
-  embedding_.engine_to_create = nullptr;
+// The embedding's C frames lie between the trampoline and the engine.
+TEST_F(EngineWrappersTest, AThrowingNextFrameCallbackStopsInTheTrampoline) {
   FlutterEngine engine(project_);
+  engine.SetNextFrameCallback([] { throw std::runtime_error("frame"); });
   CerrCapture cerr;
-  EXPECT_EQ(engine.GetPluginRegistrar("UrlLauncherWindows"), nullptr);
-  EXPECT_EQ(cerr.text(),
-            "Cannot get plugin registrar on an engine that isn't running; "
-            "call Run first.\n");
-  EXPECT_TRUE(embedding_.registrar_requests.empty());
+  EXPECT_NO_THROW(embedding_.PresentFrame());
+  EXPECT_EQ(cerr.text(), "Next-frame callback threw an exception; ignored.\n");
+  int later = 0;
+  engine.SetNextFrameCallback([&later] { ++later; });
+  embedding_.PresentFrame();
+  EXPECT_EQ(later, 1);
 }
 
-TEST_F(EngineWrappersTest, ControllerTakesTheEngineAndShutsItDown) {
+// A missing engine is never handed on, nor asked for registrars; a refused
+// controller destroys nothing, as the embedding took the engine with it.
+TEST_F(EngineWrappersTest, FailedCreationLeavesAnEngineWithoutView) {
+  struct Case {
+    FlutterDesktopEngineRef engine;
+    FlutterDesktopViewControllerRef controller;
+    Events events;
+  };
+  const Case cases[] = {
+      {nullptr, testing::kController, {kCreate}},
+      {testing::kEngine,
+       nullptr,
+       {kCreate, "EngineGetMessenger", "ViewControllerCreate 800x600",
+        "EngineGetPluginRegistrar UrlLauncherWindows"}},
+  };
+  for (const Case& c : cases) {
+    embedding_.events.clear();
+    embedding_.engine_to_create = c.engine;
+    embedding_.controller_to_create = c.controller;
+    CerrCapture cerr;
+    {
+      FlutterViewController controller(800, 600, project_);
+      EXPECT_EQ(controller.view(), nullptr);
+      ASSERT_NE(controller.engine(), nullptr);
+      EXPECT_EQ(controller.engine()->GetPluginRegistrar("UrlLauncherWindows"),
+                c.engine ? testing::kRegistrar : nullptr);
+    }
+    EXPECT_EQ(cerr.text(), c.engine ? "Failed to create view controller.\n"
+                                    : "Failed to create view controller.\n"
+                                      "Cannot get plugin registrar on an "
+                                      "engine that isn't running; call Run "
+                                      "first.\n");
+    EXPECT_EQ(embedding_.events, c.events);
+  }
+}
+
+// The engine dispatches until its controller is destroyed, so the
+// messenger's handlers must outlive that call.
+TEST_F(EngineWrappersTest, ControllerGoesBeforeTheMessengerHandlers) {
   {
     FlutterViewController controller(1280, 720, project_);
-    ASSERT_EQ(embedding_.controller_requests.size(), 1u);
-    EXPECT_EQ(embedding_.controller_requests[0].width, 1280);
-    EXPECT_EQ(embedding_.controller_requests[0].height, 720);
-    EXPECT_EQ(embedding_.controller_requests[0].engine,
-              FakeEmbedding::EngineHandle());
-    ASSERT_NE(controller.view(), nullptr);
-    EXPECT_EQ(controller.view()->GetHWND(), FakeEmbedding::ViewWindow());
-    ASSERT_NE(controller.engine(), nullptr);
-    controller.engine()->ReloadSystemFonts();
-    controller.ForceRedraw();
-    EXPECT_EQ(embedding_.font_reloads, 1);
-    EXPECT_EQ(embedding_.redraws, 1);
+    EXPECT_EQ(controller.view()->GetHWND(), testing::kViewWindow);
+    EXPECT_EQ(
+        embedding_.events,
+        (Events{kCreate, "EngineGetMessenger", "ViewControllerCreate 1280x720",
+                "ViewControllerGetView", "ViewGetHWND"}));
+    std::shared_ptr<void> sentinel(nullptr, [this](void*) {
+      embedding_.events.push_back("handler released");
+    });
+    controller.engine()->GetMessenger()->SetChannelHandler(
+        "c", [sentinel](const uint8_t*, size_t, ReplyCallback) {});
+    embedding_.events.clear();
   }
-  EXPECT_EQ(embedding_.destroyed_controllers,
-            std::vector<FlutterDesktopViewControllerRef>{
-                FakeEmbedding::ControllerHandle()});
-  EXPECT_TRUE(embedding_.destroyed_engines.empty());
+  EXPECT_EQ(embedding_.events,
+            (Events{"ViewControllerDestroy", "handler released"}));
 }
 
-TEST_F(EngineWrappersTest, FailedControllerKeepsTheEngineWithoutView) {
-  embedding_.controller_to_create = nullptr;
-  {
-    CerrCapture cerr;
-    FlutterViewController controller(800, 600, project_);
-    EXPECT_EQ(cerr.text(), "Failed to create view controller.\n");
-    EXPECT_EQ(controller.view(), nullptr);
-    ASSERT_NE(controller.engine(), nullptr);
-    EXPECT_NE(controller.engine()->GetMessenger(), nullptr);
-  }
-  // The embedding took the engine with the failed call.
-  EXPECT_TRUE(embedding_.destroyed_controllers.empty());
-  EXPECT_TRUE(embedding_.destroyed_engines.empty());
-}
-
+// A claimed message's result is its own number in the fake.
 TEST_F(EngineWrappersTest, TopLevelMessagesGiveAResultOnlyWhenClaimed) {
   FlutterViewController controller(640, 480, project_);
   const HWND window = reinterpret_cast<HWND>(0x77);
+  embedding_.events.clear();
   EXPECT_FALSE(controller.HandleTopLevelWindowProc(window, WM_SIZE, 1, 2));
   embedding_.claim_window_messages = true;
-  embedding_.window_message_result = 42;
   EXPECT_EQ(controller.HandleTopLevelWindowProc(window, WM_FONTCHANGE, 3, 4),
-            std::optional<LRESULT>(42));
-  ASSERT_EQ(embedding_.window_proc_calls.size(), 2u);
-  const testing::WindowProcCall& call = embedding_.window_proc_calls[1];
-  EXPECT_EQ(call.controller, FakeEmbedding::ControllerHandle());
-  EXPECT_EQ(call.window, window);
-  EXPECT_EQ(call.message, static_cast<UINT>(WM_FONTCHANGE));
-  EXPECT_EQ(call.wparam, 3u);
-  EXPECT_EQ(call.lparam, 4);
+            std::optional<LRESULT>(WM_FONTCHANGE));
+  EXPECT_EQ(embedding_.events, (Events{"HandleTopLevelWindowProc 119 5 1 2",
+                                       "HandleTopLevelWindowProc 119 29 3 4"}));
 }
 
 }  // namespace

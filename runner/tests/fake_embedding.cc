@@ -1,58 +1,43 @@
 #include "runner/tests/fake_embedding.h"
 
 #include <cassert>
-#include <cstdio>
-#include <cstdlib>
 
 #include "client/testing/fake_messenger.h"
+#include "embedding/flutter_plugin_registrar.h"
 
 namespace flutter::testing {
 namespace {
 
 FakeEmbedding* g_current = nullptr;
 
-template <typename T>
-T FakeHandle(uintptr_t value) {
-  return reinterpret_cast<T>(value);
+std::string Narrow(const wchar_t* text) {
+  return std::string(text, text + wcslen(text));
 }
 
-RecordedProperties Record(const FlutterDesktopEngineProperties& properties) {
-  RecordedProperties record;
-  record.assets_path_pointer = properties.assets_path;
-  record.assets_path = properties.assets_path ? properties.assets_path : L"";
-  record.icu_data_path =
-      properties.icu_data_path ? properties.icu_data_path : L"";
-  record.aot_library_path =
-      properties.aot_library_path ? properties.aot_library_path : L"";
-  record.entrypoint_is_null = properties.dart_entrypoint == nullptr;
-  if (!record.entrypoint_is_null)
-    record.entrypoint = properties.dart_entrypoint;
-  record.argc = properties.dart_entrypoint_argc;
-  record.padding = properties.padding;
-  record.argv_is_null = properties.dart_entrypoint_argv == nullptr;
-  for (int32_t i = 0; !record.argv_is_null && i < record.argc; ++i) {
-    record.argv.push_back(properties.dart_entrypoint_argv[i]);
+// The whole record, field by field in layout order, "|" between them.
+std::string Describe(const FlutterDesktopEngineProperties& p) {
+  std::string text = Narrow(p.assets_path) + "|" + Narrow(p.icu_data_path) +
+                     "|" + Narrow(p.aot_library_path) + "|" +
+                     (p.dart_entrypoint ? p.dart_entrypoint : "(null)") + "|" +
+                     std::to_string(p.dart_entrypoint_argc) + "|" +
+                     std::to_string(p.padding) + "|";
+  if (p.dart_entrypoint_argv == nullptr) text += "(null)";
+  for (int32_t i = 0; p.dart_entrypoint_argv && i < p.dart_entrypoint_argc;
+       ++i) {
+    text += std::string("[") + p.dart_entrypoint_argv[i] + "]";
   }
-  for (int i = 0; i < 3; ++i) record.options[i] = properties.engine_options[i];
-  record.reserved = properties.reserved;
-  return record;
+  for (int32_t value : p.engine_options) text += "|" + std::to_string(value);
+  return text + "|" + std::to_string(p.reserved);
+}
+
+// Logs a call; a null handle argument is marked, as the embedding would
+// not survive it.
+FakeEmbedding* Log(const std::string& name, const void* handle = &g_current) {
+  g_current->events.push_back(handle == nullptr ? name + " null" : name);
+  return g_current;
 }
 
 }  // namespace
-
-FlutterDesktopEngineRef FakeEmbedding::EngineHandle() {
-  return FakeHandle<FlutterDesktopEngineRef>(0xE1);
-}
-FlutterDesktopViewControllerRef FakeEmbedding::ControllerHandle() {
-  return FakeHandle<FlutterDesktopViewControllerRef>(0xC1);
-}
-FlutterDesktopViewRef FakeEmbedding::ViewHandle() {
-  return FakeHandle<FlutterDesktopViewRef>(0xF1);
-}
-HWND FakeEmbedding::ViewWindow() { return FakeHandle<HWND>(0x1F1); }
-FlutterDesktopPluginRegistrarRef FakeEmbedding::RegistrarHandle() {
-  return FakeHandle<FlutterDesktopPluginRegistrarRef>(0xA1);
-}
 
 FakeEmbedding::FakeEmbedding() {
   assert(g_current == nullptr);
@@ -61,104 +46,111 @@ FakeEmbedding::FakeEmbedding() {
 
 FakeEmbedding::~FakeEmbedding() { g_current = nullptr; }
 
-FakeEmbedding* FakeEmbedding::Current() {
-  if (g_current == nullptr) {
-    std::fprintf(stderr, "FakeEmbedding used without an instance\n");
-    std::abort();
-  }
-  return g_current;
-}
-
 void FakeEmbedding::PresentFrame() {
   if (next_frame_callback != nullptr) next_frame_callback(next_frame_user_data);
 }
 
 }  // namespace flutter::testing
 
-using flutter::testing::FakeEmbedding;
-using flutter::testing::FakeMessenger;
+namespace fake = flutter::testing;
+using fake::FakeEmbedding;
+using fake::Log;
 
 extern "C" {
 
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     const FlutterDesktopEngineProperties* properties) {
-  FakeEmbedding* fake = FakeEmbedding::Current();
-  fake->created_engines.push_back(flutter::testing::Record(*properties));
-  return fake->engine_to_create;
+  return Log("EngineCreate " + fake::Describe(*properties))->engine_to_create;
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
-  FakeEmbedding::Current()->destroyed_engines.push_back(engine);
+  Log("EngineDestroy", engine);
   return true;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(
     FlutterDesktopEngineRef engine) {
-  return engine == nullptr ? nullptr : FakeMessenger::Current()->ref();
+  Log("EngineGetMessenger", engine);
+  return fake::FakeMessenger::Current()->ref();
 }
 
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopEngineRef engine, const char* plugin_name) {
-  FakeEmbedding* fake = FakeEmbedding::Current();
-  fake->registrar_requests.push_back(plugin_name);
-  return engine == fake->engine_to_create ? FakeEmbedding::RegistrarHandle()
-                                          : nullptr;
+  Log(std::string("EngineGetPluginRegistrar ") + plugin_name, engine);
+  return fake::kRegistrar;
 }
 
 void FlutterDesktopEngineSetNextFrameCallback(
-    FlutterDesktopEngineRef /*engine*/,
-    FlutterDesktopOnNextFrameCallback callback, void* user_data) {
-  FakeEmbedding* fake = FakeEmbedding::Current();
+    FlutterDesktopEngineRef engine, FlutterDesktopOnNextFrameCallback callback,
+    void* user_data) {
+  FakeEmbedding* fake = Log("EngineSetNextFrameCallback", engine);
   fake->next_frame_callback = callback;
   fake->next_frame_user_data = user_data;
 }
 
-void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef /*engine*/) {
-  ++FakeEmbedding::Current()->font_reloads;
+void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
+  Log("EngineReloadSystemFonts", engine);
 }
 
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     int width, int height, FlutterDesktopEngineRef engine) {
-  FakeEmbedding* fake = FakeEmbedding::Current();
-  fake->controller_requests.push_back({width, height, engine});
-  return fake->controller_to_create;
+  return Log("ViewControllerCreate " + std::to_string(width) + "x" +
+                 std::to_string(height),
+             engine)
+      ->controller_to_create;
 }
 
 void FlutterDesktopViewControllerDestroy(
     FlutterDesktopViewControllerRef controller) {
-  FakeEmbedding::Current()->destroyed_controllers.push_back(controller);
+  FakeEmbedding* fake = Log("ViewControllerDestroy", controller);
+  if (fake->on_controller_destroy) fake->on_controller_destroy();
 }
 
 FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef controller) {
-  return controller == FakeEmbedding::ControllerHandle()
-             ? FakeEmbedding::ViewHandle()
-             : nullptr;
+  Log("ViewControllerGetView", controller);
+  return reinterpret_cast<FlutterDesktopViewRef>(0xF1);
 }
 
 void FlutterDesktopViewControllerForceRedraw(
-    FlutterDesktopViewControllerRef /*controller*/) {
-  ++FakeEmbedding::Current()->redraws;
+    FlutterDesktopViewControllerRef controller) {
+  Log("ViewControllerForceRedraw", controller);
 }
 
+// Claimed messages give their own number as the result.
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
     FlutterDesktopViewControllerRef controller, HWND hwnd, UINT message,
     WPARAM wparam, LPARAM lparam, LRESULT* result) {
-  FakeEmbedding* fake = FakeEmbedding::Current();
-  fake->window_proc_calls.push_back(
-      {controller, hwnd, message, wparam, lparam});
-  if (!fake->claim_window_messages) return false;
-  *result = fake->window_message_result;
-  return true;
+  FakeEmbedding* fake =
+      Log("HandleTopLevelWindowProc " +
+              std::to_string(reinterpret_cast<uintptr_t>(hwnd)) + " " +
+              std::to_string(message) + " " + std::to_string(wparam) + " " +
+              std::to_string(lparam),
+          controller);
+  *result = message;
+  return fake->claim_window_messages;
 }
 
 HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
-  return view == FakeEmbedding::ViewHandle() ? FakeEmbedding::ViewWindow()
-                                             : nullptr;
+  Log("ViewGetHWND", view);
+  return fake::kViewWindow;
 }
 
-UINT FlutterDesktopGetDpiForMonitor(HMONITOR /*monitor*/) { return 96; }
+// Window tests create windows without a fake in place.
+UINT FlutterDesktopGetDpiForMonitor(HMONITOR /*monitor*/) {
+  return fake::g_current == nullptr ? 96 : fake::g_current->dpi;
+}
 
 void FlutterDesktopResyncOutputStreams(void) {}
+
+void UrlLauncherWindowsRegisterWithRegistrar(
+    FlutterDesktopPluginRegistrarRef registrar) {
+  Log("UrlLauncherWindowsRegisterWithRegistrar", registrar);
+}
+
+void VideoPlayerWinPluginCApiRegisterWithRegistrar(
+    FlutterDesktopPluginRegistrarRef registrar) {
+  Log("VideoPlayerWinPluginCApiRegisterWithRegistrar", registrar);
+}
 
 }  // extern "C"

@@ -2,63 +2,62 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "runner/app_constants.h"
-#include "runner/tests/tools/malformed_copydata.h"
+#include "client/testing/fake_messenger.h"
+#include "runner/tests/fake_embedding.h"
 #include "services/auth_callback_relay.h"
 
 namespace {
 
-// A window that was never created: no view controller, so every message
-// goes straight to the window's own handling.
-class UncreatedFlutterWindow : public FlutterWindow {
- public:
-  UncreatedFlutterWindow() : FlutterWindow(flutter::EngineProject(L"data")) {}
-  using FlutterWindow::HandleMessage;
-};
-
-// The payload bytes of a text, terminator included.
-std::vector<char> Payload(const std::wstring& text) {
-  std::vector<char> bytes((text.size() + 1) * sizeof(wchar_t));
-  std::memcpy(bytes.data(), text.c_str(), bytes.size());
-  return bytes;
+orvalin::AuthCallbackRelay& Relay() {
+  return orvalin::AuthCallbackRelay::Instance();
 }
 
-class ForwardedUrlTest : public testing::Test {
+// A created window over the fake embedding. Forwarded URLs, malformed or
+// not: tests/e2e, through the app and its host probe.
+class FlutterWindowTest : public testing::Test {
  protected:
   void SetUp() override {
-    orvalin::AuthCallbackRelay::Instance().TakePending();
+    Relay().TakePending();
+    ASSERT_TRUE(window_.Create(L"host", {10, 10}, {800, 600}));
   }
 
-  LRESULT Send(const COPYDATASTRUCT* record) {
-    return window_.HandleMessage(nullptr, WM_COPYDATA, 0,
-                                 reinterpret_cast<LPARAM>(record));
-  }
-  std::vector<std::wstring> Relayed() {
-    return orvalin::AuthCallbackRelay::Instance().TakePending();
-  }
-
-  UncreatedFlutterWindow window_;
+  flutter::testing::FakeMessenger messenger_;
+  flutter::testing::FakeEmbedding embedding_;
+  FlutterWindow window_{flutter::EngineProject(L"data")};
 };
 
-TEST_F(ForwardedUrlTest, RelaysAReturnUrlWhole) {
-  const std::wstring url = L"orvalinai://payment-return?order=7&state=ok";
-  std::vector<char> bytes = Payload(url);
-  COPYDATASTRUCT record = {kReturnUrlCopyDataId,
-                           static_cast<DWORD>(bytes.size()), bytes.data()};
-  EXPECT_EQ(Send(&record), TRUE);
-  EXPECT_EQ(Relayed(), std::vector<std::wstring>{url});
+TEST_F(FlutterWindowTest, ViewIsMadeAtTheClientAreaSize) {
+  RECT client = {};
+  GetClientRect(window_.Handle(), &client);
+  const std::string created = "ViewControllerCreate " +
+                              std::to_string(client.right) + "x" +
+                              std::to_string(client.bottom);
+  EXPECT_EQ(
+      std::count(embedding_.events.begin(), embedding_.events.end(), created),
+      1);
+  EXPECT_FALSE(IsWindowVisible(window_.Handle()));
+  embedding_.PresentFrame();
+  EXPECT_TRUE(IsWindowVisible(window_.Handle()));
 }
 
-TEST_F(ForwardedUrlTest, EveryMalformedRecordAnswersTrueAndRelaysNothing) {
-  EXPECT_EQ(Send(nullptr), TRUE);
-  for (const MalformedCopyData& malformed : MalformedCopyDataRecords()) {
-    EXPECT_EQ(Send(&malformed.record), TRUE) << malformed.name;
-  }
-  EXPECT_TRUE(Relayed().empty());
+// The channel goes with the engine; a URL arriving meanwhile must only
+// queue, never reach it.
+TEST_F(FlutterWindowTest, DetachesTheRelayBeforeTheControllerGoes) {
+  messenger_.ClearSent();
+  Relay().Deliver(L"orvalinai://login-callback?before");
+  ASSERT_EQ(messenger_.sent().size(), 1u) << "pushed while attached";
+  size_t pushed_at_teardown = 99;
+  embedding_.on_controller_destroy = [&] {
+    Relay().Deliver(L"orvalinai://login-callback?during");
+    pushed_at_teardown = messenger_.sent().size() - 1;
+  };
+  DestroyWindow(window_.Handle());
+  EXPECT_EQ(pushed_at_teardown, 0u);
+  EXPECT_EQ(Relay().TakePending().size(), 2u);
 }
 
 }  // namespace

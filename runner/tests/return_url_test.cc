@@ -74,7 +74,13 @@ TEST(ReadForwardedReturnUrl, ReturnsAWellFormedReturnUrl) {
   EXPECT_EQ(ReadForwardedReturnUrl(&shifted.data), kLogin);
 }
 
-// Malformed records: MalformedCopyDataRecords, through the window.
+TEST(ReadForwardedReturnUrl, RefusesEveryMalformedRecord) {
+  EXPECT_EQ(ReadForwardedReturnUrl(nullptr), std::nullopt);
+  for (const MalformedCopyData& malformed : MalformedCopyDataRecords()) {
+    EXPECT_EQ(ReadForwardedReturnUrl(&malformed.record), std::nullopt)
+        << malformed.name;
+  }
+}
 
 TEST(ReadForwardedReturnUrl, TakesUpToSixteenKilobytesUpToTheFirstZero) {
   const std::wstring prefix = L"orvalinai://login-callback?code=";

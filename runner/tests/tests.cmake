@@ -10,13 +10,18 @@ add_executable(shell_core_test
 target_link_libraries(shell_core_test PRIVATE shell_core GTest::gtest_main)
 orvalin_add_test(shell_core_test)
 
-# The windows: loads the engine's DLL (the stand-in) from the bundle. It
-# carries the application's resources, so the window class finds its icon.
+# The windows over the recording fake of the embedding, never an engine
+# library. It carries the application's resources, so the window class
+# finds its icon.
+set(_runner ${_shell_tests}/..)
 add_executable(shell_window_test
-  ${_shell_tests}/flutter_window_test.cc
-  ${_shell_tests}/win32_window_test.cc)
+  ${_shell_tests}/flutter_window_test.cc ${_shell_tests}/win32_window_test.cc
+  ${_shell_tests}/fake_embedding.cc ${_runner}/engine_project.cc
+  ${_runner}/flutter_engine.cc ${_runner}/flutter_view_controller.cc
+  ${_runner}/flutter_window.cc ${_runner}/win32_window.cc)
 orvalin_add_app_resources(shell_window_test)
-target_link_libraries(shell_window_test PRIVATE shell GTest::gtest_main)
+target_link_libraries(shell_window_test PRIVATE
+  shell_core services client_testing dwmapi ole32 GTest::gtest_main)
 orvalin_add_test(shell_window_test)
 
 # Helper programs for the end-to-end tests, built into the bundle.

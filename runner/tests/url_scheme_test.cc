@@ -2,97 +2,73 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
 const std::wstring kCommandKey =
     std::wstring(kUrlSchemeKey) + L"\\shell\\open\\command";
 
-struct StoredValue {
-  DWORD type = 0;
-  DWORD size = 0;
-  std::wstring text;
-};
-
-// Reads a value of the test prefix's real registry, as raw as stored.
-StoredValue ReadValue(const std::wstring& key, const wchar_t* name) {
-  StoredValue value;
+// A value of the test prefix's real registry, as stored (REG_SZ).
+std::wstring ReadValue(const std::wstring& key, const wchar_t* name) {
   wchar_t buffer[2048] = {};
-  value.size = sizeof(buffer);
-  const LSTATUS status =
-      RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name,
-                   RRF_RT_ANY | RRF_NOEXPAND, &value.type, buffer, &value.size);
-  EXPECT_EQ(status, ERROR_SUCCESS) << "value " << (name ? "named" : "default");
-  value.text.assign(buffer, value.size / sizeof(wchar_t));
-  return value;
+  DWORD size = sizeof(buffer);
+  RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name,
+               RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer, &size);
+  return std::wstring(buffer, size / sizeof(wchar_t));
 }
 
-DWORD ValueCount(const std::wstring& key_name) {
-  HKEY key = nullptr;
-  EXPECT_EQ(
-      RegOpenKeyExW(HKEY_CURRENT_USER, key_name.c_str(), 0, KEY_READ, &key),
-      ERROR_SUCCESS);
-  DWORD count = 0;
-  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   &count, nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(key);
-  return count;
-}
-
-void ExpectString(const StoredValue& value, const std::wstring& text) {
-  EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
-  // Stored with its terminating zero unit.
-  EXPECT_EQ(value.size, (text.size() + 1) * sizeof(wchar_t));
-  EXPECT_EQ(value.text, text + L'\0');
-}
-
-class RegisterUrlSchemeTest : public testing::Test {
- protected:
-  void SetUp() override { RegDeleteTreeW(HKEY_CURRENT_USER, kUrlSchemeKey); }
-  // Leaves no registration that names this test program.
-  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kUrlSchemeKey); }
-};
-
-TEST_F(RegisterUrlSchemeTest, WritesTheSchemeForThisExecutable) {
-  RegisterUrlScheme();
-
-  ExpectString(ReadValue(kUrlSchemeKey, nullptr), L"URL:orvalinai Protocol");
-  ExpectString(ReadValue(kUrlSchemeKey, L"URL Protocol"), L"");
-  const std::wstring path = ModuleFileName(nullptr);
-  ASSERT_FALSE(path.empty());
-  ExpectString(ReadValue(kCommandKey, nullptr), L"\"" + path + L"\" \"%1\"");
-}
-
-TEST_F(RegisterUrlSchemeTest, RewritesAnEarlierRegistration) {
+// Rewrites a stale registration in place; strings carry their terminator.
+TEST(RegisterUrlScheme, WritesTheSchemeForThisExecutable) {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kUrlSchemeKey);
   const std::wstring stale = L"\"C:\\old\\orvalin_ai.exe\" \"%1\"";
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kCommandKey.c_str(), 0, nullptr,
-                            0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, nullptr, 0, REG_SZ,
-                 reinterpret_cast<const BYTE*>(stale.c_str()),
-                 static_cast<DWORD>((stale.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-
+  RegSetKeyValueW(HKEY_CURRENT_USER, kCommandKey.c_str(), nullptr, REG_SZ,
+                  stale.c_str(),
+                  static_cast<DWORD>((stale.size() + 1) * sizeof(wchar_t)));
   RegisterUrlScheme();
   RegisterUrlScheme();
 
-  EXPECT_EQ(ReadValue(kCommandKey, nullptr).text,
-            OpenCommandFor(ModuleFileName(nullptr)) + L'\0');
-  EXPECT_EQ(ValueCount(kUrlSchemeKey), 2u);
-  EXPECT_EQ(ValueCount(kCommandKey), 1u);
+  wchar_t path[1024] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, path, 1024), 0u);
+  using namespace std::string_literals;
+  EXPECT_EQ(ReadValue(kUrlSchemeKey, nullptr), L"URL:orvalinai Protocol\0"s);
+  EXPECT_EQ(ReadValue(kUrlSchemeKey, L"URL Protocol"), L"\0"s);
+  EXPECT_EQ(ReadValue(kCommandKey, nullptr),
+            L"\""s + path + L"\" \"%1\"" + L'\0');
+  // Leaves no registration that names this test program.
+  RegDeleteTreeW(HKEY_CURRENT_USER, kUrlSchemeKey);
 }
 
-TEST(ModuleFileName, GrowsTheBufferUntilThePathFits) {
-  const std::wstring full = ModuleFileName(nullptr);
-  ASSERT_GT(full.size(), 8u);
-  EXPECT_NE(full.find(L"shell_core_test.exe"), std::wstring::npos);
-  // Starting far too small must still give the whole path, never a cut one.
-  EXPECT_EQ(ModuleFileName(nullptr, 1), full);
-  EXPECT_EQ(ModuleFileName(nullptr, 4), full);
-  EXPECT_EQ(ModuleFileName(nullptr, static_cast<DWORD>(full.size())), full);
-  EXPECT_EQ(ModuleFileName(nullptr, static_cast<DWORD>(full.size() + 1)), full);
+// A reader with GetModuleFileNameW's contract over a path of each length:
+// the buffer doubles from 260 and its last step is exactly 32,768 units.
+TEST(ReadGrowingPath, TriesEachBufferSizeUntilThePathFits) {
+  const DWORD kSizes[] = {260, 520, 1040, 2080, 4160, 8320, 16640, 32768};
+  struct Case {
+    DWORD length;
+    size_t tries;
+    bool fits;
+  };
+  for (const Case& c :
+       {Case{0, 1, false}, Case{259, 1, true}, Case{260, 2, true},
+        Case{261, 2, true}, Case{16639, 7, true}, Case{16640, 8, true},
+        Case{32767, 8, true}, Case{32768, 8, false}}) {
+    std::wstring path(c.length, L'p');
+    if (c.length > 0) path.back() = L'e';
+    std::vector<DWORD> offered;
+    const std::wstring read =
+        ReadGrowingPath([&](wchar_t* buffer, DWORD units) -> DWORD {
+          offered.push_back(units);
+          const DWORD copied = std::min<DWORD>(c.length, units - 1);
+          std::copy_n(path.begin(), copied, buffer);
+          buffer[copied] = L'\0';
+          return c.length < units ? c.length : units;
+        });
+    EXPECT_TRUE(c.fits ? read == path : read.empty()) << c.length;
+    EXPECT_EQ(offered, std::vector<DWORD>(kSizes, kSizes + c.tries))
+        << c.length;
+  }
 }
 
 }  // namespace
