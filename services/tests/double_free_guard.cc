@@ -1,67 +1,34 @@
 // Linked into a test program, this replaces the global allocation functions
-// with ones that remember every live block: freeing a block twice, or one
-// that never came from them, aborts the program instead of passing quietly.
+// with ones that tag every live block: freeing a block twice, or one that
+// never came from them, aborts the program instead of passing quietly.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <mutex>
 #include <new>
-#include <set>
 
 namespace {
 
-// The ledger's own storage must not come from the operators it watches.
-template <typename T>
-struct MallocAllocator {
-  using value_type = T;
-  MallocAllocator() = default;
-  template <typename U>
-  MallocAllocator(const MallocAllocator<U>&) {}  // NOLINT
-  T* allocate(size_t n) { return static_cast<T*>(std::malloc(n * sizeof(T))); }
-  void deallocate(T* p, size_t) { std::free(p); }
-  friend bool operator==(const MallocAllocator&, const MallocAllocator&) {
-    return true;
-  }
-  friend bool operator!=(const MallocAllocator&, const MallocAllocator&) {
-    return false;
-  }
-};
-
-using Ledger = std::set<void*, std::less<void*>, MallocAllocator<void*>>;
-
-std::mutex& LedgerLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-Ledger& Live() {
-  // Never destroyed: blocks are still freed during static destruction.
-  static Ledger* live = new (std::malloc(sizeof(Ledger))) Ledger();
-  return *live;
-}
+constexpr uint64_t kLive = 0x4C495645424C4F43;  // stays in the header
+constexpr uint64_t kFreed = 0;
+constexpr size_t kHeader = 16;  // keeps the block's alignment
 
 void* Allocate(size_t size) {
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) {
-    throw std::bad_alloc();
-  }
-  std::lock_guard<std::mutex> guard(LedgerLock());
-  Live().insert(block);
-  return block;
+  auto* block = static_cast<uint64_t*>(std::malloc(size + kHeader));
+  if (block == nullptr) throw std::bad_alloc();
+  *block = kLive;
+  return reinterpret_cast<char*>(block) + kHeader;
 }
 
-void Release(void* block) {
-  if (block == nullptr) {
-    return;
+void Release(void* pointer) {
+  if (pointer == nullptr) return;
+  auto* block =
+      reinterpret_cast<uint64_t*>(static_cast<char*>(pointer) - kHeader);
+  if (*block != kLive) {
+    std::fprintf(stderr, "double free or foreign free of %p\n", pointer);
+    std::fflush(stderr);
+    std::abort();
   }
-  {
-    std::lock_guard<std::mutex> guard(LedgerLock());
-    if (Live().erase(block) == 0) {
-      std::fprintf(stderr, "double free or foreign free of %p\n", block);
-      std::fflush(stderr);
-      std::abort();
-    }
-  }
+  *block = kFreed;
   std::free(block);
 }
 
