@@ -104,15 +104,12 @@ class AudioCommandTest : public AudioPlayerTest {
   MciCommandSender previous_ = nullptr;
 };
 
-TEST_F(AudioCommandTest, NothingIsSentBeforeLoad) {
+TEST_F(AudioCommandTest, LoadClosesWhatIsOpenOpensAndReportsTheState) {
   for (const char* method : {"play", "pause", "seek", "dispose"}) {
     ExpectSuccess(Call(method, Map({{"positionMs", EncodableValue(9)}})));
   }
   ExpectSuccess(Call("state"), State(0, 0, false));
-  EXPECT_TRUE(g_sent.empty());
-}
-
-TEST_F(AudioCommandTest, LoadClosesWhatIsOpenOpensAndReportsTheState) {
+  EXPECT_TRUE(g_sent.empty()) << "nothing is sent before a load";
   ExpectSuccess(Load("C:\\rec\\녹음 1.m4a"), State(250, 2000, false));
   ExpectSuccess(Load("C:\\two.wav"), State(250, 2000, false));
   ExpectSuccess(Call("dispose"));
@@ -154,23 +151,26 @@ TEST_F(AudioCommandTest, PlayPauseAndSeekSendTheirCommandsAndIgnoreFailures) {
   g_sent.clear();
   ExpectSuccess(Call("play"));
   ExpectSuccess(Call("pause"));
-  // Integers only, clamped at 0 (both sides of 0).
-  const std::vector<std::pair<std::optional<EncodableValue>, std::wstring>>
-      seeks = {{Map({{"positionMs", EncodableValue(int32_t{1})}}), L"1"},
-               {Map({{"positionMs", EncodableValue(int32_t{0})}}), L"0"},
-               {Map({{"positionMs", EncodableValue(int32_t{-1})}}), L"0"},
-               {Map({{"positionMs", EncodableValue(int64_t{-500})}}), L"0"},
-               {Map({{"positionMs", EncodableValue(int64_t{4294967296})}}),
-                L"4294967296"},
-               {Map({{"positionMs", EncodableValue(1500.0)}}), L"0"},
-               {Map({{"positionMs", EncodableValue("1500")}}), L"0"},
-               {EncodableList{EncodableValue(int32_t{9})}, L"0"},
-               {std::nullopt, L"0"}};
+  // Integers only, clamped at 0 (both sides of 0); other shapes seek to 0.
+  const std::vector<std::pair<EncodableValue, std::wstring>> seeks = {
+      {int32_t{1}, L"1"},
+      {int32_t{0}, L"0"},
+      {int32_t{-1}, L"0"},
+      {int64_t{-500}, L"0"},
+      {int64_t{1} << 32, L"4294967296"},
+      {1500.0, L"0"},
+      {"1500", L"0"}};
   std::vector<std::wstring> expected = {L"play orvalin_audio",
                                         L"pause orvalin_audio"};
-  for (const auto& [arguments, position] : seeks) {
+  for (const auto& [position, sent] : seeks) {
+    ExpectSuccess(Call("seek", Map({{"positionMs", position}})));
+    expected.push_back(L"seek orvalin_audio to " + sent);
+  }
+  for (const auto& arguments :
+       {std::optional<EncodableValue>(),
+        std::optional<EncodableValue>(EncodableList{})}) {
     ExpectSuccess(Call("seek", arguments));
-    expected.push_back(L"seek orvalin_audio to " + position);
+    expected.push_back(L"seek orvalin_audio to 0");
   }
   EXPECT_EQ(g_sent, expected);
 }
@@ -210,10 +210,8 @@ TEST_F(AudioCommandTest, LoadRefusesBadUrlsBeforeSendingAnything) {
 }
 
 int64_t Number(const Answer& state, const char* key) {
-  const auto* map = std::get_if<EncodableMap>(&state.value);
-  const auto it =
-      map ? map->find(EncodableValue(key)) : EncodableMap::const_iterator();
-  return map && it != map->end() ? std::get<int64_t>(it->second) : -1;
+  return std::get<int64_t>(
+      std::get<EncodableMap>(state.value).at(EncodableValue(key)));
 }
 
 // Real MCI under Wine, with ALSA's default device a null sink.

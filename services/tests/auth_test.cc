@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "services/auth_callback_relay.h"
@@ -34,11 +35,6 @@ std::string Approved(const std::string& rest) {
   return kApprovedAuthUrlPrefix + rest;
 }
 
-// The approved URLs are ASCII: each byte is its own UTF-16 unit.
-std::wstring Widen(const std::string& ascii) {
-  return std::wstring(ascii.begin(), ascii.end());
-}
-
 EncodableValue Urls(std::initializer_list<const char*> urls) {
   EncodableList list;
   for (const char* url : urls) list.emplace_back(url);
@@ -49,12 +45,9 @@ EncodableValue Urls(std::initializer_list<const char*> urls) {
 // session, no channel.
 class RelayTest : public ::testing::Test {
  protected:
-  RelayTest() { ResetRelay(); }
+  RelayTest() { Relay().TakePending(); }
   ~RelayTest() override {
     Relay().Deliver(L"orvalinai://test-teardown");  // answers a waiting call
-    ResetRelay();
-  }
-  static void ResetRelay() {
     Relay().DetachChannel();
     Relay().TakePending();
   }
@@ -67,13 +60,12 @@ class RelayTest : public ::testing::Test {
 };
 
 TEST_F(RelayTest, UrlsAreQueuedAndPushedUntilTakenWhateverTheTakeCarries) {
+  Relay().Deliver(kLoginWide);  // before registration: only queued
   RegisterAuthCallbackChannel(harness_.messenger());
-  Relay().Deliver(kLoginWide);
   Relay().Deliver(kPaymentWide);
   Relay().Deliver(kLoginWide);
   EXPECT_EQ(harness_.PushedAuthCallbacks(),
-            (std::vector<EncodableValue>{EncodableValue(kLogin),
-                                         EncodableValue(kPayment),
+            (std::vector<EncodableValue>{EncodableValue(kPayment),
                                          EncodableValue(kLogin)}));
   EXPECT_EQ(Take(Map({{"all", EncodableValue(true)}})).value,
             Urls({kLogin, kPayment, kLogin}));
@@ -83,7 +75,7 @@ TEST_F(RelayTest, UrlsAreQueuedAndPushedUntilTakenWhateverTheTakeCarries) {
 
   Relay().DetachChannel();  // as the host does before the engine goes
   Relay().Deliver(kLoginWide);
-  EXPECT_EQ(harness_.PushedAuthCallbacks().size(), 4u);
+  EXPECT_EQ(harness_.PushedAuthCallbacks().size(), 3u);
   EXPECT_EQ(Take().value, Urls({kLogin}));
 }
 
@@ -96,50 +88,33 @@ void RecordUrl(void* context, const std::wstring& url) {
   }
 }
 
-TEST_F(RelayTest, WaitingSessionTakesOnlyTheNextUrlAndIsKnownByItsId) {
+TEST_F(RelayTest, WaitingSessionTakesOnlyTheNextUrlAndMayCallBackIn) {
   RegisterAuthCallbackChannel(harness_.messenger());
   g_recorded.clear();
   DetachedSession replaced;
   int redeliver = 0;
-  const uint64_t first =
-      Relay().SetSessionCallback(&RecordUrl, &redeliver, &replaced);
+  Relay().SetSessionCallback(&RecordUrl, &redeliver, &replaced);
   EXPECT_FALSE(replaced);
   Relay().Deliver(kLoginWide);
   Relay().Deliver(kPaymentWide);
   EXPECT_EQ(g_recorded, std::vector<std::wstring>{kLoginWide});
   EXPECT_EQ(Take().value, Urls({"again", kPayment}));
-
-  // A newer session gets a new id even with the same context.
-  const uint64_t second =
-      Relay().SetSessionCallback(&RecordUrl, nullptr, &replaced);
-  const uint64_t third =
-      Relay().SetSessionCallback(&RecordUrl, nullptr, &replaced);
-  EXPECT_EQ(replaced.callback, &RecordUrl);
-  EXPECT_FALSE(Relay().ClearSessionCallback(first));
-  EXPECT_FALSE(Relay().ClearSessionCallback(second));
-  EXPECT_TRUE(Relay().ClearSessionCallback(third));
-  EXPECT_FALSE(Relay().ClearSessionCallback());
 }
 
-// The shell replaced: records what it would open, answers the next of
-// |results| (42 when none is left), and runs |during_launch| inside the
-// first launch, as a forwarded URL or a nested call would arrive.
+// The shell replaced: records what it would open, answers |result|, and
+// runs |during_launch| inside the launch, as a forwarded URL or a nested call
+// would arrive.
 struct FakeShell {
   std::vector<std::wstring> opened;
-  std::vector<intptr_t> results;
+  intptr_t result = 42;
   std::function<void()> during_launch;
 };
 FakeShell g_shell;
 
 HINSTANCE FakeOpen(const std::wstring& url) {
   g_shell.opened.push_back(url);
-  intptr_t result = 42;
-  if (!g_shell.results.empty()) {
-    result = g_shell.results.front();
-    g_shell.results.erase(g_shell.results.begin());
-  }
-  if (std::function<void()> nested = std::move(g_shell.during_launch)) {
-    g_shell.during_launch = nullptr;
+  const intptr_t result = g_shell.result;
+  if (std::function<void()> nested = std::exchange(g_shell.during_launch, {})) {
     nested();
   }
   return reinterpret_cast<HINSTANCE>(result);
@@ -174,12 +149,21 @@ class AuthSessionTest : public RelayTest {
 TEST_F(AuthSessionTest, WaitsForTheNextReturnUrlAndAnswersItUnchanged) {
   const std::string url = Approved("authorize?provider=kakao&redirect_to=x");
   const uint64_t call = Start(url);
-  EXPECT_EQ(g_shell.opened, std::vector<std::wstring>{Widen(url)});
+  // The approved URLs are ASCII: each byte is its own UTF-16 unit.
+  EXPECT_EQ(g_shell.opened,
+            std::vector<std::wstring>{std::wstring(url.begin(), url.end())});
   EXPECT_EQ(harness_.AnswerFor(call).kind, Answer::Kind::kNone);
-  // A refused call leaves the waiting session in place.
-  ExpectError(StartNow("https://elsewhere.example/"), kUnapprovedAuthUrl);
-  ExpectError(harness_.Call(kSessionChannel, "startAuthSession"),
-              kAuthMissingArguments);
+  // Refused calls open nothing and leave the waiting session in place.
+  ExpectErrorForEach(
+      &harness_, kSessionChannel, "startAuthSession",
+      {std::nullopt, EncodableValue(), EncodableList{EncodableValue("x")}},
+      kAuthMissingArguments);
+  ExpectErrorForEach(&harness_, kSessionChannel, "startAuthSession",
+                     {Map({{"link", EncodableValue(Approved("x"))}}),
+                      Map({{"url", EncodableValue(int32_t{1})}}),
+                      Map({{"url", EncodableValue()}})},
+                     kAuthUrlRequired);
+  EXPECT_EQ(g_shell.opened.size(), 1u);
 
   Relay().Deliver(kPaymentWide);
   ExpectSuccess(harness_.AnswerFor(call), EncodableValue(kPayment));
@@ -201,13 +185,10 @@ TEST_F(AuthSessionTest, OnlyTheBaseInAnyCaseFollowedByPrintableBytesOpens) {
     EXPECT_EQ(StartNow(url).kind, Answer::Kind::kNone) << url;  // waits
     Relay().Deliver(L"x");
   }
-  std::string short_by_one = kApprovedAuthUrlPrefix;
-  short_by_one.pop_back();
-  std::string plain_http = kApprovedAuthUrlPrefix;
-  plain_http.erase(4, 1);
+  const std::string base = Approved("");
   for (const std::string& url :
-       {std::string(), short_by_one, plain_http, " " + Approved(""),
-        std::string("https://evil.example/auth/v1/"),
+       {std::string(), base.substr(0, base.size() - 1), "http" + base.substr(5),
+        " " + base, std::string("https://evil.example/auth/v1/"),
         std::string("https://orvalin-dev.supabase.co.evil.example/auth/v1/"),
         Approved("a b"), Approved("a\"b"), Approved("a\tb"), Approved("\x01"),
         Approved("\x1F"), Approved("a\x7F"), Approved(std::string("\0z", 2))}) {
@@ -215,19 +196,6 @@ TEST_F(AuthSessionTest, OnlyTheBaseInAnyCaseFollowedByPrintableBytesOpens) {
     ExpectError(StartNow(url), kUnapprovedAuthUrl);
   }
   EXPECT_EQ(g_shell.opened.size(), 4u);
-}
-
-TEST_F(AuthSessionTest, RefusesBadArgumentsWithoutOpening) {
-  ExpectErrorForEach(
-      &harness_, kSessionChannel, "startAuthSession",
-      {std::nullopt, EncodableValue(), EncodableList{EncodableValue("x")}},
-      kAuthMissingArguments);
-  ExpectErrorForEach(&harness_, kSessionChannel, "startAuthSession",
-                     {Map({{"link", EncodableValue(Approved("x"))}}),
-                      Map({{"url", EncodableValue(int32_t{1})}}),
-                      Map({{"url", EncodableValue()}})},
-                     kAuthUrlRequired);
-  EXPECT_TRUE(g_shell.opened.empty());
 }
 
 TEST_F(AuthSessionTest, NewerSessionAnswersTheOlderOneAsSuperseded) {
@@ -241,12 +209,14 @@ TEST_F(AuthSessionTest, NewerSessionAnswersTheOlderOneAsSuperseded) {
 }
 
 TEST_F(AuthSessionTest, LaunchFailureAnswersAndLeavesNothingRegistered) {
-  g_shell.results = {2, 32, 33};  // ShellExecuteW fails up to 32
-  ExpectError(StartNow(Approved("a")), kAuthSessionStartFailed);
-  ExpectError(StartNow(Approved("a")), kAuthSessionStartFailed);
+  for (intptr_t failure : {2, 32}) {  // ShellExecuteW fails up to 32
+    g_shell.result = failure;
+    ExpectError(StartNow(Approved("a")), kAuthSessionStartFailed);
+  }
   ExpectNothingHeld();
   Relay().Deliver(kLoginWide);
   EXPECT_EQ(Take().value, Urls({kLogin}));
+  g_shell.result = 33;
   EXPECT_EQ(StartNow(Approved("a")).kind, Answer::Kind::kNone);
 }
 
@@ -258,26 +228,24 @@ TEST_F(AuthSessionTest, WhatArrivesDuringTheLaunchKeepsItsAnswers) {
     intptr_t outer_result;
     bool deliver;  // a return URL arrives during the launch
     bool nest;     // a newer "startAuthSession" arrives after it
-    std::optional<ServiceError> outer_error;  // else answered with kLogin
   };
-  for (const Case& c :
-       std::vector<Case>{{0, true, false, std::nullopt},
-                         {42, true, false, std::nullopt},
-                         {0, false, true, kAuthSessionSuperseded},
-                         {0, true, true, std::nullopt},
-                         {42, true, true, std::nullopt}}) {
+  for (const Case& c : std::vector<Case>{{0, true, false},
+                                         {42, true, false},
+                                         {0, false, true},
+                                         {0, true, true}}) {
     SCOPED_TRACE(std::to_string(c.outer_result) + (c.nest ? " nested" : ""));
     uint64_t nested = 0;
-    g_shell.results = {c.outer_result};
+    g_shell.result = c.outer_result;
     g_shell.during_launch = [&] {
+      g_shell.result = 42;  // the nested launch succeeds
       if (c.deliver) Relay().Deliver(kLoginWide);
       if (c.nest) nested = Start(Approved("nested"));
     };
     const uint64_t outer = Start(Approved("outer"));
-    if (c.outer_error) {
-      ExpectError(harness_.AnswerFor(outer), *c.outer_error);
-    } else {
+    if (c.deliver) {
       ExpectSuccess(harness_.AnswerFor(outer), EncodableValue(kLogin));
+    } else {
+      ExpectError(harness_.AnswerFor(outer), kAuthSessionSuperseded);
     }
     Relay().Deliver(kPaymentWide);
     if (c.nest) {

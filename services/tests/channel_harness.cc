@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-
 #include "client/method_call.h"
 #include "client/method_result.h"
 #include "client/standard_method_codec.h"
@@ -37,9 +33,8 @@ class RecordingResult : public flutter::MethodResult<EncodableValue> {
   Answer* answer_;
 };
 
-const flutter::StandardMethodCodec& Codec() {
-  return flutter::StandardMethodCodec::Instance();
-}
+const flutter::StandardMethodCodec& kCodec =
+    flutter::StandardMethodCodec::Instance();
 
 }  // namespace
 
@@ -49,7 +44,7 @@ uint64_t ChannelHarness::Send(const std::string& channel,
   flutter::MethodCall<EncodableValue> call(
       method,
       arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr);
-  const uint64_t token = fake_.Deliver(channel, *Codec().EncodeCall(call));
+  const uint64_t token = fake_.Deliver(channel, *kCodec.EncodeCall(call));
   EXPECT_NE(token, 0u) << "no handler on " << channel;
   return token;
 }
@@ -58,23 +53,21 @@ Answer ChannelHarness::AnswerFor(uint64_t token) const {
   EXPECT_LE(fake_.ResponseCount(token), 1) << "answered more than once";
   std::optional<std::vector<uint8_t>> response = fake_.ResponseFor(token);
   Answer answer;
-  if (!response) {
-    return answer;
-  }
+  if (!response) return answer;
   if (response->empty()) {
     answer.kind = Answer::Kind::kNotImplemented;
     return answer;
   }
   RecordingResult result(&answer);
   EXPECT_TRUE(
-      Codec().DecodeResponse(response->data(), response->size(), &result));
+      kCodec.DecodeResponse(response->data(), response->size(), &result));
   return answer;
 }
 
 std::vector<EncodableValue> ChannelHarness::PushedAuthCallbacks() const {
   std::vector<EncodableValue> pushed;
   for (const flutter::testing::SentMessage& message : fake_.sent()) {
-    auto call = Codec().DecodeCall(message.bytes.data(), message.bytes.size());
+    auto call = kCodec.DecodeCall(message.bytes.data(), message.bytes.size());
     EXPECT_FALSE(message.with_reply) << "a push must not await an answer";
     if (message.channel == "orvalin.ai/auth_callback" && call &&
         call->MethodName() == "authCallback" && call->Arguments()) {
@@ -114,30 +107,6 @@ EncodableValue Map(
     map[EncodableValue(key)] = value;
   }
   return EncodableValue(std::move(map));
-}
-
-TempDir::TempDir() {
-  static int counter = 0;
-  path_ = (std::filesystem::temp_directory_path() /
-           (L"orvalin-services-" + std::to_wstring(GetCurrentProcessId()) +
-            L"-" + std::to_wstring(++counter)))
-              .wstring();
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::wstring TempDir::Write(const std::wstring& name,
-                            const std::vector<uint8_t>& bytes) const {
-  const std::wstring full = path_ + L"\\" + name;
-  std::ofstream file(std::filesystem::path(full), std::ios::binary);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  EXPECT_TRUE(file.good());
-  return full;
 }
 
 }  // namespace orvalin::testing

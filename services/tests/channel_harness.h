@@ -80,23 +80,6 @@ void ExpectErrorForEach(
 EncodableValue Map(
     std::initializer_list<std::pair<const char*, EncodableValue>> entries);
 
-// A folder of its own under the temporary folder, removed with its files.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::wstring& path() const { return path_; }
-  // Writes |bytes| to |name| in the folder; returns the full path.
-  std::wstring Write(const std::wstring& name,
-                     const std::vector<uint8_t>& bytes) const;
-
- private:
-  std::wstring path_;
-};
-
 }  // namespace orvalin::testing
 
 #endif  // SERVICES_TESTS_CHANNEL_HARNESS_H_

@@ -9,8 +9,7 @@
 namespace {
 
 constexpr uint64_t kLive = 0x4C495645424C4F43;  // stays in the header
-constexpr uint64_t kFreed = 0;
-constexpr size_t kHeader = 16;  // keeps the block's alignment
+constexpr size_t kHeader = 16;                  // keeps the block's alignment
 
 void* Allocate(size_t size) {
   auto* block = static_cast<uint64_t*>(std::malloc(size + kHeader));
@@ -28,7 +27,7 @@ void Release(void* pointer) {
     std::fflush(stderr);
     std::abort();
   }
-  *block = kFreed;
+  *block = 0;
   std::free(block);
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "services/profile_image_internal.h"
@@ -47,8 +48,21 @@ class ProfileImageTest : public ::testing::Test {
   ProfileImageTest() {
     previous_ = SetImageDialogRunner(&FakeDialog);
     RegisterProfileImageChannel(harness_.messenger(), kOwner);
+    std::filesystem::create_directories(dir_);
   }
-  ~ProfileImageTest() override { SetImageDialogRunner(previous_); }
+  ~ProfileImageTest() override {
+    SetImageDialogRunner(previous_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Writes |bytes| to |name| in the test's folder; returns the full path.
+  std::wstring Write(const std::wstring& name,
+                     const std::vector<uint8_t>& bytes) {
+    std::ofstream(std::filesystem::path(dir_ + L"\\" + name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return dir_ + L"\\" + name;
+  }
 
   Answer Pick(const std::wstring& chosen) {
     g_dialog_answer = chosen;
@@ -57,7 +71,10 @@ class ProfileImageTest : public ::testing::Test {
   }
 
   ChannelHarness harness_;
-  TempDir dir_;
+  const std::wstring dir_ =
+      (std::filesystem::temp_directory_path() /
+       (L"orvalin-profile-" + std::to_wstring(GetCurrentProcessId())))
+          .wstring();
   ImageDialogRunner previous_ = nullptr;
 };
 
@@ -68,16 +85,16 @@ TEST_F(ProfileImageTest, CancelledDialogAnswersNull) {
 
 TEST_F(ProfileImageTest, ReadsWholeFilesUpToTenMebibytes) {
   const std::vector<uint8_t> at_limit = Pattern(10485760);
-  EXPECT_TRUE(Pick(dir_.Write(L"limit.png", at_limit)).value ==
+  EXPECT_TRUE(Pick(Write(L"limit.png", at_limit)).value ==
               ImageMap(at_limit, true));
-  ExpectError(Pick(dir_.Write(L"over.png", Pattern(10485761))),
+  ExpectError(Pick(Write(L"over.png", Pattern(10485761))),
               kProfileImageReadFailed);
-  ExpectSuccess(Pick(dir_.Write(L"empty.png", {})), ImageMap({}, true));
-  ExpectError(Pick(dir_.path() + L"\\gone.png"), kProfileImageReadFailed);
-  ExpectError(Pick(dir_.path()), kProfileImageReadFailed);  // a folder
+  ExpectSuccess(Pick(Write(L"empty.png", {})), ImageMap({}, true));
+  ExpectError(Pick(dir_ + L"\\gone.png"), kProfileImageReadFailed);
+  ExpectError(Pick(dir_), kProfileImageReadFailed);  // a folder
 
   // Another opener holding the file open for writing does not stop the read.
-  const std::wstring busy = dir_.Write(L"busy.jpg", {1, 2, 3});
+  const std::wstring busy = Write(L"busy.jpg", {1, 2, 3});
   HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -87,8 +104,7 @@ TEST_F(ProfileImageTest, ReadsWholeFilesUpToTenMebibytes) {
 
 TEST_F(ProfileImageTest, TypeFollowsTheLowerCasedTextAfterTheLastDot) {
   const std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G'};
-  ASSERT_TRUE(
-      CreateDirectoryW((dir_.path() + L"\\shots.png").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((dir_ + L"\\shots.png").c_str(), nullptr));
   // The contents are never inspected: PNG bytes named .gif are a JPEG.
   for (const auto& [name, png] : std::vector<std::pair<const wchar_t*, bool>>{
            {L"PHOTO.PNG", true},
@@ -98,16 +114,15 @@ TEST_F(ProfileImageTest, TypeFollowsTheLowerCasedTextAfterTheLastDot) {
            {L"photo.png.bak", false},
            // A dot in the folder name is not the file type.
            {L"shots.png\\avatar", false}}) {
-    ExpectSuccess(Pick(dir_.Write(name, bytes)), ImageMap(bytes, png));
+    ExpectSuccess(Pick(Write(name, bytes)), ImageMap(bytes, png));
   }
 }
 
-TEST(ProfileImageDialogTest, RealDialogReturnsTheTypedFilesBytes) {
-  ChannelHarness harness;
-  RegisterProfileImageChannel(harness.messenger(), nullptr);
-  TempDir dir;
+TEST_F(ProfileImageTest, RealDialogReturnsTheTypedFilesBytes) {
+  SetImageDialogRunner(nullptr);  // the system's dialog
+  RegisterProfileImageChannel(harness_.messenger(), nullptr);
   const std::vector<uint8_t> bytes = Pattern(4096);
-  const std::wstring path = dir.Write(L"chosen.png", bytes);
+  const std::wstring path = Write(L"chosen.png", bytes);
   // A Unix script waits for the dialog, types the path and presses Return;
   // should the dialog stay open, Escape ends it so the test fails, not hangs.
   const std::wstring script =
@@ -132,7 +147,7 @@ TEST(ProfileImageDialogTest, RealDialogReturnsTheTypedFilesBytes) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
 
-  Answer answer = harness.Call(kChannel, "pickProfileImage");
+  Answer answer = harness_.Call(kChannel, "pickProfileImage");
   DeleteFileW((L"Z:" + script).c_str());
   ExpectSuccess(answer, ImageMap(bytes, true));
 }
