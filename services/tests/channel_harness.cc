@@ -94,9 +94,8 @@ void ExpectErrorForEach(
     const std::string& method,
     const std::vector<std::optional<EncodableValue>>& shapes,
     const ServiceError& error) {
-  for (size_t i = 0; i < shapes.size(); ++i) {
-    SCOPED_TRACE(method + " shape " + std::to_string(i));
-    ExpectError(harness->Call(channel, method, shapes[i]), error);
+  for (const std::optional<EncodableValue>& shape : shapes) {
+    ExpectError(harness->Call(channel, method, shape), error);
   }
 }
 

@@ -78,12 +78,9 @@ class ProfileImageTest : public ::testing::Test {
   ImageDialogRunner previous_ = nullptr;
 };
 
-TEST_F(ProfileImageTest, CancelledDialogAnswersNull) {
+TEST_F(ProfileImageTest, ReadsWholeFilesUpToTenMebibytesAndCancelIsNull) {
   ExpectSuccess(Pick(L""));
   EXPECT_EQ(g_dialog_owner, kOwner);
-}
-
-TEST_F(ProfileImageTest, ReadsWholeFilesUpToTenMebibytes) {
   const std::vector<uint8_t> at_limit = Pattern(10485760);
   EXPECT_TRUE(Pick(Write(L"limit.png", at_limit)).value ==
               ImageMap(at_limit, true));
@@ -105,11 +102,10 @@ TEST_F(ProfileImageTest, ReadsWholeFilesUpToTenMebibytes) {
 TEST_F(ProfileImageTest, TypeFollowsTheLowerCasedTextAfterTheLastDot) {
   const std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G'};
   ASSERT_TRUE(CreateDirectoryW((dir_ + L"\\shots.png").c_str(), nullptr));
-  // The contents are never inspected: PNG bytes named .gif are a JPEG.
+  // The contents are never inspected: PNG bytes named otherwise are a JPEG.
   for (const auto& [name, png] : std::vector<std::pair<const wchar_t*, bool>>{
            {L"PHOTO.PNG", true},
            {L"photo.jpeg", false},
-           {L"photo.gif", false},
            {L"photo", false},
            {L"photo.png.bak", false},
            // A dot in the folder name is not the file type.
