@@ -6,8 +6,6 @@
 // clang-format on
 
 #include <gtest/gtest.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 
 #include <filesystem>
 #include <fstream>
@@ -22,13 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path LocalAppData() {
-  wchar_t* raw = nullptr;
-  SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &raw);
-  fs::path path = raw != nullptr ? fs::path(raw) : fs::path();
-  CoTaskMemFree(raw);
-  return path;
-}
+// The user's LocalAppData folder as the environment names it.
+const fs::path kLocalAppData = _wgetenv(L"LOCALAPPDATA");
 
 class AppStorageTest : public ::testing::Test {
  protected:
@@ -49,8 +42,8 @@ class AppStorageTest : public ::testing::Test {
   }
 
   ChannelHarness harness_;
-  const fs::path folder_ = LocalAppData() / L"Orvalin AI";
-  const fs::path aside_ = LocalAppData() / L"Orvalin AI.aside";
+  const fs::path folder_ = kLocalAppData / L"Orvalin AI";
+  const fs::path aside_ = kLocalAppData / L"Orvalin AI.aside";
   // The path as the Dart side gets it, converted by the standard library.
   const EncodableValue expected_ = EncodableValue(folder_.u8string());
   bool moved_aside_ = false;

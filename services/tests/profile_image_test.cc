@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -33,7 +34,7 @@ std::wstring FakeDialog(HWND owner) {
 
 std::vector<uint8_t> Pattern(size_t size) {
   std::vector<uint8_t> bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i % 251);
+  std::iota(bytes.begin(), bytes.end(), uint8_t{7});  // wraps at 256
   return bytes;
 }
 

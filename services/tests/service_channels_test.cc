@@ -67,9 +67,8 @@ TEST_F(ServiceChannelsTest, EveryChannelRefusesEveryNameButItsOwn) {
   std::set<std::string> every_name = {"authCallback", "unknownMethod", ""};
   for (const auto& [channel, methods] : kChannelTable) {
     for (const std::string& method : methods) {
-      std::string other_case = method;
-      other_case[0] ^= 0x20;
-      every_name.insert({method, other_case, method + " "});
+      const char other_case = static_cast<char>(method[0] ^ 0x20);
+      every_name.insert({method, other_case + method.substr(1), method + " "});
     }
   }
   for (const auto& [channel, methods] : kChannelTable) {
