@@ -41,8 +41,7 @@ void HandleAppStorageCall(const Call& call, Result result) {
   }
   std::wstring path = ResolveAppDataDirectory();
   if (path.empty()) {
-    result->Error("app_storage_unavailable",
-                  "Failed to resolve LocalAppData path");
+    AnswerError(result, kAppStorageUnavailable);
     return;
   }
   result->Success(flutter::EncodableValue(WideToUtf8(path)));

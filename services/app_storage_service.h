@@ -9,6 +9,9 @@
 
 namespace orvalin {
 
+inline constexpr ServiceError kAppStorageUnavailable = {
+    "app_storage_unavailable", "Failed to resolve LocalAppData path"};
+
 void RegisterAppStorageChannel(flutter::BinaryMessenger* messenger);
 void HandleAppStorageCall(const Call& call, Result result);
 

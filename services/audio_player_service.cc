@@ -19,7 +19,6 @@ namespace orvalin {
 namespace {
 
 constexpr UINT kStatusBufferUnits = 128;
-constexpr char kInvalidUrlMessage[] = "재생할 녹음 주소를 확인하지 못했습니다.";
 
 MciCommandSender g_mci_sender = &SendMciString;
 
@@ -39,6 +38,17 @@ std::wstring AliasCommand(const wchar_t* verb, const wchar_t* rest = L"") {
 
 bool SendMciCommand(const std::wstring& command) {
   return g_mci_sender(command.c_str(), nullptr, 0) == 0;
+}
+
+// A close that failed leaves the alias taken while the player already counts
+// it closed; without closing it here every later open would fail for good.
+bool OpenAlias(const std::wstring& command) {
+  DWORD error = g_mci_sender(command.c_str(), nullptr, 0);
+  if (error == MCIERR_DUPLICATE_ALIAS) {
+    SendMciCommand(AliasCommand(L"close"));
+    error = g_mci_sender(command.c_str(), nullptr, 0);
+  }
+  return error == 0;
 }
 
 // Called with the player lock held.
@@ -96,42 +106,42 @@ flutter::EncodableValue BuildAudioState() {
 }
 
 // The error for a "load" whose url is unusable, or nullptr when it is fine.
-const char* CheckLoadUrl(const flutter::EncodableValue* arguments,
-                         const std::string** url) {
+const ServiceError* CheckLoadUrl(const flutter::EncodableValue* arguments,
+                                 const std::string** url) {
   const flutter::EncodableMap* map = ArgumentMap(arguments);
   if (map == nullptr) {
-    return kInvalidUrlMessage;
+    return &kAudioUrlUnusable;
   }
   auto it = map->find(flutter::EncodableValue("url"));
   if (it == map->end()) {
-    return "url required";
+    return &kAudioUrlRequired;
   }
   *url = std::get_if<std::string>(&it->second);
   if (*url == nullptr || (*url)->empty()) {
-    return "url empty";
+    return &kAudioUrlEmpty;
   }
   // A quote would end the quoted element and let the rest of the address be
   // read as MCI command words.
   if ((*url)->find('"') != std::string::npos) {
-    return kInvalidUrlMessage;
+    return &kAudioUrlUnusable;
   }
   return nullptr;
 }
 
 void Load(const Call& call, Result result) {
   const std::string* url = nullptr;
-  if (const char* message = CheckLoadUrl(call.Arguments(), &url)) {
-    result->Error("invalid_audio_url", message);
+  if (const ServiceError* error = CheckLoadUrl(call.Arguments(), &url)) {
+    AnswerError(result, *error);
     return;
   }
   const std::wstring element = L"\"" + Utf8ToWide(*url) + L"\"";
   {
     std::lock_guard<std::mutex> guard(g_player_lock);
     CloseCurrentAudio();
-    if (!SendMciCommand(L"open " + element + L" type mpegvideo alias " +
-                        kAudioAlias) &&
-        !SendMciCommand(L"open " + element + L" alias " + kAudioAlias)) {
-      result->Error("audio_load_failed", "오디오를 불러오지 못했습니다.");
+    if (!OpenAlias(L"open " + element + L" type mpegvideo alias " +
+                   kAudioAlias) &&
+        !OpenAlias(L"open " + element + L" alias " + kAudioAlias)) {
+      AnswerError(result, kAudioLoadFailed);
       return;
     }
     SendMciCommand(AliasCommand(L"set", L" time format milliseconds"));

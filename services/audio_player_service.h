@@ -9,6 +9,15 @@ namespace orvalin {
 
 inline constexpr wchar_t kAudioAlias[] = L"orvalin_audio";
 
+inline constexpr char kInvalidAudioUrl[] = "invalid_audio_url";
+inline constexpr ServiceError kAudioUrlUnusable = {
+    kInvalidAudioUrl, "재생할 녹음 주소를 확인하지 못했습니다."};
+inline constexpr ServiceError kAudioUrlRequired = {kInvalidAudioUrl,
+                                                   "url required"};
+inline constexpr ServiceError kAudioUrlEmpty = {kInvalidAudioUrl, "url empty"};
+inline constexpr ServiceError kAudioLoadFailed = {
+    "audio_load_failed", "오디오를 불러오지 못했습니다."};
+
 void RegisterAudioPlayerChannel(flutter::BinaryMessenger* messenger);
 void HandleAudioPlayerCall(const Call& call, Result result);
 

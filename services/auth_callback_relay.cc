@@ -18,9 +18,7 @@ void AuthCallbackRelay::Deliver(const std::wstring& url) {
     std::lock_guard<std::mutex> guard(lock_);
     if (session_callback_ != nullptr) {
       // A session serves one URL only.
-      session = {session_callback_, session_context_};
-      session_callback_ = nullptr;
-      session_context_ = nullptr;
+      session = TakeSessionLocked();
     } else {
       pending_.push_back(url);
       channel = channel_;
@@ -45,32 +43,36 @@ std::vector<std::wstring> AuthCallbackRelay::TakePending() {
   return taken;
 }
 
-DetachedSession AuthCallbackRelay::SetSessionCallback(SessionCallback callback,
-                                                      void* context) {
+DetachedSession AuthCallbackRelay::TakeSessionLocked() {
+  DetachedSession taken{session_callback_, session_context_};
+  session_callback_ = nullptr;
+  session_context_ = nullptr;
+  session_id_ = 0;
+  return taken;
+}
+
+uint64_t AuthCallbackRelay::SetSessionCallback(SessionCallback callback,
+                                               void* context,
+                                               DetachedSession* replaced) {
   std::lock_guard<std::mutex> guard(lock_);
-  DetachedSession replaced{session_callback_, session_context_};
+  *replaced = TakeSessionLocked();
   session_callback_ = callback;
   session_context_ = context;
-  return replaced;
+  session_id_ = ++last_session_id_;
+  return session_id_;
 }
 
 DetachedSession AuthCallbackRelay::ClearSessionCallback() {
   std::lock_guard<std::mutex> guard(lock_);
-  DetachedSession detached{session_callback_, session_context_};
-  session_callback_ = nullptr;
-  session_context_ = nullptr;
-  return detached;
+  return TakeSessionLocked();
 }
 
-DetachedSession AuthCallbackRelay::ClearSessionCallback(const void* context) {
+DetachedSession AuthCallbackRelay::ClearSessionCallback(uint64_t id) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (session_callback_ == nullptr || session_context_ != context) {
+  if (session_callback_ == nullptr || session_id_ != id) {
     return DetachedSession();
   }
-  DetachedSession detached{session_callback_, session_context_};
-  session_callback_ = nullptr;
-  session_context_ = nullptr;
-  return detached;
+  return TakeSessionLocked();
 }
 
 void AuthCallbackRelay::AttachChannel(

@@ -7,6 +7,7 @@
 #include <windows.h>  // before client/: it undoes the SendMessage macro
 // clang-format on
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,14 +45,17 @@ class AuthCallbackRelay {
   // Moves the whole pending list out, oldest first.
   std::vector<std::wstring> TakePending();
 
-  // Stores the session; returns the pair it replaced (not called, not freed)
-  // so the caller can answer and free it.
-  DetachedSession SetSessionCallback(SessionCallback callback, void* context);
+  // Stores the session and returns its id, which no other session of this
+  // process gets. |replaced| receives the pair it displaced (not called, not
+  // freed) so the caller can answer and free it.
+  uint64_t SetSessionCallback(SessionCallback callback, void* context,
+                              DetachedSession* replaced);
   // Detaches the waiting session, if any, and returns it to the caller.
   DetachedSession ClearSessionCallback();
-  // Detaches the waiting session only when its context is |context|, so a
-  // session that replaced it in the meantime stays in place.
-  DetachedSession ClearSessionCallback(const void* context);
+  // Detaches the waiting session only when it is session |id|, so a session
+  // that replaced it in the meantime stays in place, even one whose context
+  // took over the address of a freed one.
+  DetachedSession ClearSessionCallback(uint64_t id);
 
   void AttachChannel(flutter::MethodChannel<flutter::EncodableValue>* channel);
   // After this a delivered URL is only queued. The host detaches before the
@@ -60,11 +64,15 @@ class AuthCallbackRelay {
 
  private:
   AuthCallbackRelay() = default;
+  // Detaches the waiting session; called with the lock held.
+  DetachedSession TakeSessionLocked();
 
   std::mutex lock_;
   std::vector<std::wstring> pending_;
   SessionCallback session_callback_ = nullptr;
   void* session_context_ = nullptr;
+  uint64_t session_id_ = 0;  // 0 while no session waits
+  uint64_t last_session_id_ = 0;
   flutter::MethodChannel<flutter::EncodableValue>* channel_ = nullptr;
 };
 

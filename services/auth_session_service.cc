@@ -37,11 +37,11 @@ class OneshotResult {
       result_->Success(value);
     }
   }
-  void Error(const std::string& code, const std::string& message) {
+  void Error(const ServiceError& error) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (!done_) {
       done_ = true;
-      result_->Error(code, message);
+      AnswerError(result_, error);
     }
   }
 
@@ -67,8 +67,7 @@ void AnswerSuperseded(DetachedSession session) {
     return;
   }
   std::unique_ptr<SessionContext> context = AdoptContext(session.context);
-  (*context)->Error("auth_session_superseded",
-                    "새 로그인 요청으로 이전 요청이 취소되었습니다.");
+  (*context)->Error(kAuthSessionSuperseded);
 }
 
 bool LaunchSucceeded(HINSTANCE shell_result) {
@@ -81,20 +80,22 @@ void StartSession(const std::string& url, Result result) {
   AnswerSuperseded(relay.ClearSessionCallback());
 
   auto oneshot = std::make_shared<OneshotResult>(std::move(result));
-  void* context = new SessionContext(oneshot);
   // Registered before the launch so a URL arriving during it is not missed.
-  AnswerSuperseded(relay.SetSessionCallback(&OnSessionCallbackUrl, context));
+  DetachedSession displaced;
+  const uint64_t session = relay.SetSessionCallback(
+      &OnSessionCallbackUrl, new SessionContext(oneshot), &displaced);
+  AnswerSuperseded(displaced);
 
   if (LaunchSucceeded(g_url_opener(Utf8ToWide(url)))) {
     return;
   }
   // Whoever takes the context back from the relay frees it: here, unless a
-  // delivery (or a newer session) already did.
-  if (relay.ClearSessionCallback(context)) {
-    AdoptContext(context).reset();
+  // delivery or a newer session took it during the launch. Its id tells it
+  // apart from a newer context that got the freed one's address.
+  if (DetachedSession mine = relay.ClearSessionCallback(session)) {
+    AdoptContext(mine.context).reset();
   }
-  oneshot->Error("auth_session_start_failed",
-                 "기본 브라우저를 열지 못했습니다.");
+  oneshot->Error(kAuthSessionStartFailed);
 }
 
 }  // namespace
@@ -145,16 +146,16 @@ void HandleAuthSessionCall(const Call& call, Result result) {
     return;
   }
   if (ArgumentMap(call.Arguments()) == nullptr) {
-    result->Error("invalid_auth_session_args", "missing arguments");
+    AnswerError(result, kAuthMissingArguments);
     return;
   }
   const std::string* url = FindStringArgument(call.Arguments(), "url");
   if (url == nullptr) {
-    result->Error("invalid_auth_session_args", "url required");
+    AnswerError(result, kAuthUrlRequired);
     return;
   }
   if (!IsApprovedAuthUrl(*url) || HasUnsafeUrlByte(*url)) {
-    result->Error("invalid_auth_session_url", "unapproved authentication URL");
+    AnswerError(result, kUnapprovedAuthUrl);
     return;
   }
   StartSession(*url, std::move(result));

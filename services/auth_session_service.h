@@ -13,6 +13,20 @@ namespace orvalin {
 // "https://", host, "/auth/v1/").
 extern const char kApprovedAuthUrlPrefix[];
 
+inline constexpr char kInvalidAuthSessionArgs[] = "invalid_auth_session_args";
+inline constexpr ServiceError kAuthMissingArguments = {kInvalidAuthSessionArgs,
+                                                       "missing arguments"};
+inline constexpr ServiceError kAuthUrlRequired = {kInvalidAuthSessionArgs,
+                                                  "url required"};
+inline constexpr ServiceError kUnapprovedAuthUrl = {
+    "invalid_auth_session_url", "unapproved authentication URL"};
+inline constexpr ServiceError kAuthSessionStartFailed = {
+    "auth_session_start_failed", "기본 브라우저를 열지 못했습니다."};
+// Answers a waiting sign-in that a newer one displaced.
+inline constexpr ServiceError kAuthSessionSuperseded = {
+    "auth_session_superseded",
+    "새 로그인 요청으로 이전 요청이 취소되었습니다."};
+
 void RegisterAuthSessionChannel(flutter::BinaryMessenger* messenger);
 void HandleAuthSessionCall(const Call& call, Result result);
 

@@ -17,8 +17,22 @@ struct CredentialDeleter {
 };
 using UniqueCredential = std::unique_ptr<CREDENTIALW, CredentialDeleter>;
 
+// The "key" argument, or null when it is missing, no string, or holds a NUL:
+// the vault reads the target name up to its first NUL, so "a\0b" would name
+// the entry of "a".
+const std::string* FindKey(const flutter::EncodableValue* arguments) {
+  const std::string* key = FindStringArgument(arguments, "key");
+  if (key == nullptr || key->find('\0') != std::string::npos) {
+    return nullptr;
+  }
+  return key;
+}
+
 bool WriteCredential(const std::string& key, const std::string& value) {
   std::wstring target = MakeCredentialTarget(key);
+  if (!FitsCredentialLimits(target, value.size())) {
+    return false;
+  }
   CREDENTIALW credential{};
   credential.Type = CRED_TYPE_GENERIC;
   credential.TargetName = target.data();
@@ -32,6 +46,9 @@ bool WriteCredential(const std::string& key, const std::string& value) {
 
 bool DeleteCredential(const std::string& key) {
   std::wstring target = MakeCredentialTarget(key);
+  if (!FitsCredentialLimits(target, 0)) {
+    return true;  // no such entry can exist
+  }
   if (CredDeleteW(target.c_str(), CRED_TYPE_GENERIC, 0)) {
     return true;
   }
@@ -44,8 +61,16 @@ std::wstring MakeCredentialTarget(const std::string& key) {
   return kCredentialTargetPrefix + Utf8ToWide(key);
 }
 
+bool FitsCredentialLimits(const std::wstring& target, size_t blob_bytes) {
+  return target.size() <= kMaxCredentialTargetLength &&
+         blob_bytes <= kMaxCredentialBlobBytes;
+}
+
 flutter::EncodableValue ReadCredential(const std::string& key) {
   std::wstring target = MakeCredentialTarget(key);
+  if (!FitsCredentialLimits(target, 0)) {
+    return flutter::EncodableValue();
+  }
   CREDENTIALW* raw = nullptr;
   if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &raw)) {
     return flutter::EncodableValue();
@@ -64,24 +89,24 @@ void HandleKeychainCall(const Call& call, Result result) {
   const std::string& method = call.MethodName();
   const flutter::EncodableValue* arguments = call.Arguments();
   if (method == "read") {
-    const std::string* key = FindStringArgument(arguments, "key");
+    const std::string* key = FindKey(arguments);
     if (key == nullptr) {
-      result->Error("bad_args", "key required");
+      AnswerError(result, kKeyRequired);
       return;
     }
     result->Success(ReadCredential(*key));
   } else if (method == "write") {
-    const std::string* key = FindStringArgument(arguments, "key");
+    const std::string* key = FindKey(arguments);
     const std::string* value = FindStringArgument(arguments, "value");
     if (key == nullptr || value == nullptr) {
-      result->Error("bad_args", "key+value required");
+      AnswerError(result, kKeyValueRequired);
       return;
     }
     result->Success(flutter::EncodableValue(WriteCredential(*key, *value)));
   } else if (method == "delete") {
-    const std::string* key = FindStringArgument(arguments, "key");
+    const std::string* key = FindKey(arguments);
     if (key == nullptr) {
-      result->Error("bad_args", "key required");
+      AnswerError(result, kKeyRequired);
       return;
     }
     result->Success(flutter::EncodableValue(DeleteCredential(*key)));

@@ -3,6 +3,7 @@
 #ifndef SERVICES_KEYCHAIN_SERVICE_H_
 #define SERVICES_KEYCHAIN_SERVICE_H_
 
+#include <cstddef>
 #include <string>
 
 #include "client/encodable_value.h"
@@ -13,6 +14,17 @@ namespace orvalin {
 inline constexpr wchar_t kCredentialTargetPrefix[] =
     L"com.orvalin.ai.desktop.windows/";
 
+// What Windows accepts for one generic credential (Windows 7 and later; the
+// MinGW header still has the older 512-byte blob limit). Checked here, since
+// other vaults (Wine's) accept larger secrets.
+inline constexpr size_t kMaxCredentialBlobBytes = 5 * 512;
+inline constexpr size_t kMaxCredentialTargetLength = 32767;  // UTF-16 units
+
+inline constexpr char kKeychainBadArgs[] = "bad_args";
+inline constexpr ServiceError kKeyRequired = {kKeychainBadArgs, "key required"};
+inline constexpr ServiceError kKeyValueRequired = {kKeychainBadArgs,
+                                                   "key+value required"};
+
 void RegisterKeychainChannel(flutter::BinaryMessenger* messenger);
 void HandleKeychainCall(const Call& call, Result result);
 
@@ -20,6 +32,9 @@ void HandleKeychainCall(const Call& call, Result result);
 std::wstring MakeCredentialTarget(const std::string& key);
 // The stored value as a string, or null when it cannot be read.
 flutter::EncodableValue ReadCredential(const std::string& key);
+// True when a credential with |target| and a secret of |blob_bytes| is within
+// Windows' limits.
+bool FitsCredentialLimits(const std::wstring& target, size_t blob_bytes);
 
 }  // namespace orvalin
 

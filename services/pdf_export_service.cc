@@ -7,8 +7,7 @@ void HandlePdfExportCall(const Call& call, Result result) {
     result->NotImplemented();
     return;
   }
-  result->Error("pdf_unsupported_windows",
-                "Windows 버전 PDF 출력은 다음 업데이트에서 지원됩니다.");
+  AnswerError(result, kPdfUnsupported);
 }
 
 void RegisterPdfExportChannel(flutter::BinaryMessenger* messenger) {

@@ -7,6 +7,10 @@
 
 namespace orvalin {
 
+inline constexpr ServiceError kPdfUnsupported = {
+    "pdf_unsupported_windows",
+    "Windows 버전 PDF 출력은 다음 업데이트에서 지원됩니다."};
+
 void RegisterPdfExportChannel(flutter::BinaryMessenger* messenger);
 void HandlePdfExportCall(const Call& call, Result result);
 

@@ -180,8 +180,7 @@ void HandleProfileImageCall(HWND owner, const Call& call, Result result) {
   }
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(picked.path, &bytes)) {
-    result->Error("profile_image_read_failed",
-                  "이미지 파일을 읽지 못했습니다. (최대 10MB)");
+    AnswerError(result, kProfileImageReadFailed);
     return;
   }
   result->Success(

@@ -17,6 +17,9 @@ namespace orvalin {
 
 inline constexpr int64_t kMaxProfileImageBytes = 10 * 1024 * 1024;
 
+inline constexpr ServiceError kProfileImageReadFailed = {
+    "profile_image_read_failed", "이미지 파일을 읽지 못했습니다. (최대 10MB)"};
+
 struct PickedImageFile {
   std::wstring path;
   // Lower case, after the path's last "."; empty without one.

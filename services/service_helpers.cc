@@ -61,6 +61,10 @@ std::string WideToUtf8(const std::wstring& wide) {
   return utf8;
 }
 
+void AnswerError(const Result& result, const ServiceError& error) {
+  result->Error(error.code, error.message);
+}
+
 std::shared_ptr<Channel> MakeServiceChannel(flutter::BinaryMessenger* messenger,
                                             const std::string& name) {
   return std::make_shared<Channel>(messenger, name,

@@ -24,6 +24,16 @@ using Channel = flutter::MethodChannel<flutter::EncodableValue>;
 using Call = flutter::MethodCall<flutter::EncodableValue>;
 using Result = std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>>;
 
+// One error answer of a service: its code and its fixed message. Each
+// service names its own in its header.
+struct ServiceError {
+  const char* code;
+  const char* message;
+};
+
+// Answers |result| with |error|, without details.
+void AnswerError(const Result& result, const ServiceError& error);
+
 // The string stored under |key| in the call's argument map, or null when
 // the arguments are no map, the key is missing or its value is no string.
 // The pointer refers into |arguments|.

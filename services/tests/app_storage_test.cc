@@ -6,8 +6,6 @@
 // clang-format on
 
 #include <gtest/gtest.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 
 #include <filesystem>
 #include <fstream>
@@ -22,84 +20,54 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kChannel[] = "orvalin.ai/app_storage";
-
-fs::path LocalAppData() {
-  wchar_t* raw = nullptr;
-  EXPECT_TRUE(
-      SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &raw)));
-  fs::path path = raw != nullptr ? fs::path(raw) : fs::path();
-  CoTaskMemFree(raw);
-  return path;
-}
+// The user's LocalAppData folder as the environment names it.
+const fs::path kLocalAppData = _wgetenv(L"LOCALAPPDATA");
 
 class AppStorageTest : public ::testing::Test {
  protected:
-  AppStorageTest()
-      : folder_(LocalAppData() / L"Orvalin AI"),
-        aside_(LocalAppData() / (L"Orvalin AI.aside-" +
-                                 std::to_wstring(GetCurrentProcessId()))) {
+  AppStorageTest() {
     RegisterAppStorageChannel(harness_.messenger());
     std::error_code error;
-    if (fs::exists(fs::symlink_status(folder_))) {
-      fs::rename(folder_, aside_, error);
-      moved_aside_ = !error;
-    }
+    fs::rename(folder_, aside_, error);
+    moved_aside_ = !error;
   }
   ~AppStorageTest() override {
     std::error_code error;
     fs::remove_all(folder_, error);
-    if (moved_aside_) {
-      fs::rename(aside_, folder_, error);
-    }
+    if (moved_aside_) fs::rename(aside_, folder_, error);
   }
 
-  Answer Ask() {
-    return harness_.Call(kChannel, "applicationSupportDirectory");
+  Answer Ask(const char* method = "applicationSupportDirectory") {
+    return harness_.Call("orvalin.ai/app_storage", method);
   }
 
   ChannelHarness harness_;
-  const fs::path folder_;
-  const fs::path aside_;
+  const fs::path folder_ = kLocalAppData / L"Orvalin AI";
+  const fs::path aside_ = kLocalAppData / L"Orvalin AI.aside";
+  // The path as the Dart side gets it, converted by the standard library.
+  const EncodableValue expected_ = EncodableValue(folder_.u8string());
   bool moved_aside_ = false;
 };
 
-TEST_F(AppStorageTest, FirstCallCreatesTheFolderLaterCallsLeaveItAlone) {
+TEST_F(AppStorageTest,
+       CreatesTheFolderOnceAndAnswersItsPathWhateverStandsThere) {
+  EXPECT_EQ(Ask("ApplicationSupportDirectory").kind,
+            Answer::Kind::kNotImplemented);
   ASSERT_FALSE(fs::exists(folder_));
-  Answer first = Ask();
-  ASSERT_EQ(first.kind, Answer::Kind::kSuccess);
-  EXPECT_EQ(first.value, EncodableValue(Utf8(folder_.wstring())));
+  ExpectSuccess(Ask(), expected_);
   EXPECT_TRUE(fs::is_directory(folder_));
-  const std::string& path = std::get<std::string>(first.value);
-  EXPECT_NE(path.back(), '\\');
 
-  std::ofstream(folder_ / L"settings.json") << "{\"kept\":true}";
-  fs::create_directory(folder_ / L"cache");
-  Answer second = Ask();
-  EXPECT_EQ(second.kind, Answer::Kind::kSuccess);
-  EXPECT_EQ(second.value, first.value);
-  std::ifstream settings(folder_ / L"settings.json");
+  std::ofstream(folder_ / L"settings.json") << "kept";
+  ExpectSuccess(Ask(), expected_);
   std::string content;
-  std::getline(settings, content);
-  EXPECT_EQ(content, "{\"kept\":true}");
-  EXPECT_TRUE(fs::is_directory(folder_ / L"cache"));
-}
+  std::ifstream(folder_ / L"settings.json") >> content;
+  EXPECT_EQ(content, "kept");
 
-TEST_F(AppStorageTest, PlainFileOfThatNameStillAnswersThePath) {
+  // A plain file of that name still gets the path.
+  fs::remove_all(folder_);
   std::ofstream(folder_) << "not a folder";
-  Answer answer = Ask();
-  EXPECT_EQ(answer.kind, Answer::Kind::kSuccess);
-  EXPECT_EQ(answer.value, EncodableValue(Utf8(folder_.wstring())));
+  ExpectSuccess(Ask(), expected_);
   EXPECT_TRUE(fs::is_regular_file(folder_));
-}
-
-TEST_F(AppStorageTest, OtherNamesCreateNothingAndAreNotImplemented) {
-  for (const char* name : {"ApplicationSupportDirectory",
-                           "applicationDocumentsDirectory", "", "path"}) {
-    EXPECT_EQ(harness_.Call(kChannel, name).kind, Answer::Kind::kNotImplemented)
-        << name;
-  }
-  EXPECT_FALSE(fs::exists(folder_));
 }
 
 }  // namespace

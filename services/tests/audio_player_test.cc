@@ -7,13 +7,18 @@
 #include <gtest/gtest.h>
 #include <mmsystem.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "client/engine_method_result.h"
+#include "client/standard_method_codec.h"
 #include "services/audio_player_internal.h"
 #include "services/audio_player_service.h"
 #include "services/tests/channel_harness.h"
@@ -22,29 +27,39 @@ namespace orvalin::testing {
 namespace {
 
 constexpr char kChannel[] = "orvalin.ai/audio_player";
-constexpr char kInvalidUrl[] = "재생할 녹음 주소를 확인하지 못했습니다.";
+constexpr wchar_t kClose[] = L"close orvalin_audio";
+constexpr wchar_t kSetMs[] = L"set orvalin_audio time format milliseconds";
+constexpr wchar_t kPosition[] = L"status orvalin_audio position";
+constexpr wchar_t kLength[] = L"status orvalin_audio length";
+constexpr wchar_t kMode[] = L"status orvalin_audio mode";
 
-// The fake MCI: records every command and answers as told.
+// The fake MCI: records every command, refuses each command in |g_refused|
+// once, answers status queries from |g_replies|, and like MCI refuses to
+// open the alias while it is open.
 std::vector<std::wstring> g_sent;
-std::set<std::wstring> g_refused;
-std::map<std::wstring, std::wstring> g_status_replies;
+std::multiset<std::wstring> g_refused;
+std::map<std::wstring, std::wstring> g_replies;
+bool g_alias_open = false;
 
 DWORD FakeMci(const wchar_t* command, wchar_t* buffer, UINT buffer_size) {
-  g_sent.push_back(command);
-  if (g_refused.count(command) != 0) {
+  const std::wstring text = command;
+  g_sent.push_back(text);
+  if (auto refused = g_refused.find(text); refused != g_refused.end()) {
+    g_refused.erase(refused);
     return MCIERR_INVALID_DEVICE_NAME;
   }
-  auto reply = g_status_replies.find(command);
-  if (reply != g_status_replies.end()) {
-    if (buffer == nullptr || buffer_size != 128) {
-      return MCIERR_PARAM_OVERFLOW;
-    }
+  if (text.rfind(L"open ", 0) == 0) {
+    if (g_alias_open) return MCIERR_DUPLICATE_ALIAS;
+    g_alias_open = true;
+  }
+  if (text == kClose) g_alias_open = false;
+  if (auto reply = g_replies.find(text); reply != g_replies.end()) {
+    // The status buffer is exactly 128 units and comes zero-filled.
+    if (buffer == nullptr || buffer_size != 128) return MCIERR_PARAM_OVERFLOW;
     for (UINT i = 0; i < buffer_size; ++i) {
-      if (buffer[i] != L'\0') {
-        return MCIERR_PARAM_OVERFLOW;  // the buffer must come zero-filled
-      }
+      if (buffer[i] != L'\0') return MCIERR_PARAM_OVERFLOW;
     }
-    wcsncpy(buffer, reply->second.c_str(), buffer_size - 1);
+    reply->second.copy(buffer, buffer_size - 1);
   }
   return 0;
 }
@@ -55,32 +70,35 @@ EncodableValue State(int64_t position, int64_t duration, bool playing) {
               {"isPlaying", EncodableValue(playing)}});
 }
 
-class AudioPlayerBase : public ::testing::Test {
+std::wstring Open(const std::wstring& path, bool mpegvideo = true) {
+  return L"open \"" + path + L"\"" + (mpegvideo ? L" type mpegvideo" : L"") +
+         L" alias orvalin_audio";
+}
+
+class AudioPlayerTest : public ::testing::Test {
  protected:
-  AudioPlayerBase() { RegisterAudioPlayerChannel(harness_.messenger()); }
+  AudioPlayerTest() { RegisterAudioPlayerChannel(harness_.messenger()); }
+  ~AudioPlayerTest() override { Call("dispose"); }
 
   Answer Load(const std::string& url) {
     return harness_.Call(kChannel, "load", Map({{"url", EncodableValue(url)}}));
   }
-  Answer Call(const char* method) { return harness_.Call(kChannel, method); }
-  Answer Seek(EncodableValue position) {
-    return harness_.Call(kChannel, "seek", Map({{"positionMs", position}}));
+  Answer Call(const char* method,
+              const std::optional<EncodableValue>& arguments = {}) {
+    return harness_.Call(kChannel, method, arguments);
   }
 
   ChannelHarness harness_;
 };
 
-class AudioCommandTest : public AudioPlayerBase {
+class AudioCommandTest : public AudioPlayerTest {
  protected:
   AudioCommandTest() {
     previous_ = SetMciCommandSender(&FakeMci);
     g_sent.clear();
     g_refused.clear();
-    g_status_replies = {
-        {L"status orvalin_audio position", L"250"},
-        {L"status orvalin_audio length", L"2000"},
-        {L"status orvalin_audio mode", L"stopped"},
-    };
+    g_alias_open = false;
+    g_replies = {{kPosition, L"250"}, {kLength, L"2000"}, {kMode, L"stopped"}};
   }
   ~AudioCommandTest() override {
     Call("dispose");
@@ -90,241 +108,168 @@ class AudioCommandTest : public AudioPlayerBase {
   MciCommandSender previous_ = nullptr;
 };
 
-TEST_F(AudioCommandTest, NothingIsSentBeforeLoad) {
-  ExpectSuccess(Call("play"));
-  ExpectSuccess(Call("pause"));
-  ExpectSuccess(Seek(EncodableValue(int64_t{1500})));
+TEST_F(AudioCommandTest, LoadClosesWhatIsOpenOpensAndReportsTheState) {
+  for (const char* method : {"play", "pause", "seek", "dispose"}) {
+    ExpectSuccess(Call(method, Map({{"positionMs", EncodableValue(9)}})));
+  }
+  ExpectSuccess(Call("state"), State(0, 0, false));
+  EXPECT_TRUE(g_sent.empty()) << "nothing is sent before a load";
+  ExpectSuccess(Load("C:\\rec\\녹음 1.m4a"), State(250, 2000, false));
+  ExpectSuccess(Load("C:\\two.wav"), State(250, 2000, false));
   ExpectSuccess(Call("dispose"));
-  Answer state = Call("state");
-  EXPECT_EQ(state.kind, Answer::Kind::kSuccess);
-  EXPECT_EQ(state.value, State(0, 0, false));
-  EXPECT_TRUE(g_sent.empty());
-}
-
-TEST_F(AudioCommandTest, LoadOpensSetsMillisecondsAndReportsTheState) {
-  Answer answer = Load("C:\\rec\\녹음 1.m4a");
-  EXPECT_EQ(answer.kind, Answer::Kind::kSuccess);
-  // Both numbers travel as 64-bit integers.
-  EXPECT_EQ(answer.value, State(250, 2000, false));
+  ExpectSuccess(Call("dispose"));
   EXPECT_EQ(g_sent, (std::vector<std::wstring>{
-                        L"open \"C:\\rec\\녹음 1.m4a\" type mpegvideo alias "
-                        L"orvalin_audio",
-                        L"set orvalin_audio time format milliseconds",
-                        L"status orvalin_audio position",
-                        L"status orvalin_audio length",
-                        L"status orvalin_audio mode",
-                    }));
+                        Open(L"C:\\rec\\녹음 1.m4a"), kSetMs, kPosition,
+                        kLength, kMode, kClose, Open(L"C:\\two.wav"), kSetMs,
+                        kPosition, kLength, kMode, kClose}));
 }
 
-TEST_F(AudioCommandTest, RefusedMpegvideoOpenIsRetriedWithoutDeviceType) {
-  g_refused.insert(L"open \"C:\\a.wav\" type mpegvideo alias orvalin_audio");
-  g_status_replies.clear();
-  EXPECT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
-  ASSERT_GE(g_sent.size(), 3u);
-  EXPECT_EQ(g_sent[1], L"open \"C:\\a.wav\" alias orvalin_audio");
-  EXPECT_EQ(g_sent[2], L"set orvalin_audio time format milliseconds");
-}
-
-TEST_F(AudioCommandTest, FailedLoadClosesTheOldRecordingAndLeavesNothingOpen) {
-  ASSERT_EQ(Load("C:\\first.wav").kind, Answer::Kind::kSuccess);
-  g_refused = {L"open \"C:\\bad.wav\" type mpegvideo alias orvalin_audio",
-               L"open \"C:\\bad.wav\" alias orvalin_audio"};
+TEST_F(AudioCommandTest,
+       RefusedOpenIsRetriedWithoutDeviceTypeOrAfterClosingTheAlias) {
+  g_refused = {Open(L"C:\\a.wav")};
+  ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
+  g_refused = {Open(L"C:\\bad.wav"), Open(L"C:\\bad.wav", false)};
   g_sent.clear();
-  ExpectError(Load("C:\\bad.wav"), "audio_load_failed",
-              "오디오를 불러오지 못했습니다.");
-  EXPECT_EQ(g_sent, (std::vector<std::wstring>{
-                        L"close orvalin_audio",
-                        L"open \"C:\\bad.wav\" type mpegvideo alias "
-                        L"orvalin_audio",
-                        L"open \"C:\\bad.wav\" alias orvalin_audio",
-                    }));
-  g_sent.clear();
+  ExpectError(Load("C:\\bad.wav"), kAudioLoadFailed);
+  // Nothing stays open: play and dispose send nothing.
   ExpectSuccess(Call("play"));
-  EXPECT_EQ(Call("state").value, State(0, 0, false));
   ExpectSuccess(Call("dispose"));
-  EXPECT_TRUE(g_sent.empty());
+  ExpectSuccess(Call("state"), State(0, 0, false));
+  EXPECT_EQ(g_sent, (std::vector<std::wstring>{kClose, Open(L"C:\\bad.wav"),
+                                               Open(L"C:\\bad.wav", false)}));
+
+  // A close that fails leaves the alias taken: the next open closes it first.
+  ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
+  g_refused = {kClose};
+  ExpectSuccess(Call("dispose"));
+  g_sent.clear();
+  ExpectSuccess(Load("C:\\b.wav"), State(250, 2000, false));
+  EXPECT_EQ(g_sent, (std::vector<std::wstring>{Open(L"C:\\b.wav"), kClose,
+                                               Open(L"C:\\b.wav"), kSetMs,
+                                               kPosition, kLength, kMode}));
 }
 
-TEST_F(AudioCommandTest, SecondLoadClosesTheFirstAndDisposeClosesOnce) {
-  ASSERT_EQ(Load("C:\\one.wav").kind, Answer::Kind::kSuccess);
-  g_sent.clear();
-  ASSERT_EQ(Load("C:\\two.wav").kind, Answer::Kind::kSuccess);
-  ASSERT_GE(g_sent.size(), 2u);
-  EXPECT_EQ(g_sent[0], L"close orvalin_audio");
-  EXPECT_EQ(g_sent[1],
-            L"open \"C:\\two.wav\" type mpegvideo alias orvalin_audio");
-
-  g_sent.clear();
-  ExpectSuccess(Call("dispose"));
-  ExpectSuccess(Call("dispose"));
-  EXPECT_EQ(g_sent, std::vector<std::wstring>{L"close orvalin_audio"});
-}
-
-TEST_F(AudioCommandTest, PlayPauseSendTheirCommandsAndIgnoreFailures) {
+TEST_F(AudioCommandTest, PlayPauseAndSeekSendTheirCommandsAndIgnoreFailures) {
   ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
   g_refused = {L"play orvalin_audio", L"pause orvalin_audio"};
   g_sent.clear();
   ExpectSuccess(Call("play"));
   ExpectSuccess(Call("pause"));
-  EXPECT_EQ(g_sent, (std::vector<std::wstring>{L"play orvalin_audio",
-                                               L"pause orvalin_audio"}));
+  // Integers only, clamped at 0 (both sides of 0); other shapes seek to 0.
+  const std::vector<std::pair<EncodableValue, std::wstring>> seeks = {
+      {int32_t{1}, L"1"},
+      {int32_t{0}, L"0"},
+      {int32_t{-1}, L"0"},
+      {int64_t{-500}, L"0"},
+      {int64_t{1} << 32, L"4294967296"},
+      {1500.0, L"0"},
+      {"1500", L"0"}};
+  std::vector<std::wstring> expected = {L"play orvalin_audio",
+                                        L"pause orvalin_audio"};
+  for (const auto& [position, sent] : seeks) {
+    ExpectSuccess(Call("seek", Map({{"positionMs", position}})));
+    expected.push_back(L"seek orvalin_audio to " + sent);
+  }
+  for (const auto& arguments :
+       {std::optional<EncodableValue>(),
+        std::optional<EncodableValue>(EncodableList{})}) {
+    ExpectSuccess(Call("seek", arguments));
+    expected.push_back(L"seek orvalin_audio to 0");
+  }
+  EXPECT_EQ(g_sent, expected);
 }
 
-TEST_F(AudioCommandTest, SeekClampsAtZeroAndAcceptsOnlyIntegers) {
+TEST_F(AudioCommandTest, StateReadsLeadingIntegersAndOnlyTheExactWordPlaying) {
   ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
-  const std::vector<std::pair<EncodableValue, const wchar_t*>> cases = {
-      {EncodableValue(int64_t{1500}), L"1500"},
-      {EncodableValue(int32_t{1500}), L"1500"},
-      {EncodableValue(int64_t{4294967296}), L"4294967296"},
-      {EncodableValue(int32_t{0}), L"0"},
-      {EncodableValue(int32_t{-500}), L"0"},
-      {EncodableValue(int64_t{-1}), L"0"},
-      {EncodableValue(1500.0), L"0"},
-      {EncodableValue("1500"), L"0"},
-  };
-  for (const auto& [position, sent] : cases) {
-    g_sent.clear();
-    ExpectSuccess(Seek(position));
-    EXPECT_EQ(g_sent, std::vector<std::wstring>{
-                          std::wstring(L"seek orvalin_audio to ") + sent});
+  for (const wchar_t* reply : {L"Playing", L"paused", L"playing ", L"play"}) {
+    g_replies[kMode] = reply;
+    ExpectSuccess(Call("state"), State(250, 2000, false));
   }
-  for (auto arguments :
-       {EncodableValue(),
-        EncodableValue(EncodableList{EncodableValue(int32_t{9})})}) {
-    g_sent.clear();
-    ExpectSuccess(harness_.Call(kChannel, "seek", arguments));
-    EXPECT_EQ(g_sent, std::vector<std::wstring>{L"seek orvalin_audio to 0"});
-  }
-}
-
-TEST_F(AudioCommandTest, OnlyTheExactWordPlayingCountsAsPlaying) {
-  ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
-  const std::wstring mode = L"status orvalin_audio mode";
-  g_status_replies[mode] = L"playing";
-  EXPECT_EQ(Call("state").value, State(250, 2000, true));
-  for (const wchar_t* reply :
-       {L"Playing", L"paused", L"playing ", L"play", L"stopped", L""}) {
-    g_status_replies[mode] = reply;
-    EXPECT_EQ(Call("state").value, State(250, 2000, false));
-  }
-  g_status_replies[mode] = L"playing";
-  g_refused.insert(mode);
-  EXPECT_EQ(Call("state").value, State(250, 2000, false));
-}
-
-TEST_F(AudioCommandTest, StatusNumbersTakeTheLeadingIntegerOrZero) {
-  ASSERT_EQ(Load("C:\\a.wav").kind, Answer::Kind::kSuccess);
-  g_status_replies[L"status orvalin_audio position"] = L"1234ms";
-  g_status_replies[L"status orvalin_audio length"] = L"long";
-  EXPECT_EQ(Call("state").value, State(1234, 0, false));
-  g_status_replies[L"status orvalin_audio position"] = L"-20";
-  g_refused.insert(L"status orvalin_audio length");
-  EXPECT_EQ(Call("state").value, State(-20, 0, false));
+  g_replies = {{kPosition, L"1234ms"}, {kLength, L"long"}, {kMode, L"playing"}};
+  g_refused = {kMode};
+  ExpectSuccess(Call("state"), State(1234, 0, false));
+  g_replies[kPosition] = L"-20";
+  g_refused = {kLength};
+  ExpectSuccess(Call("state"), State(-20, 0, true));
 }
 
 TEST_F(AudioCommandTest, LoadRefusesBadUrlsBeforeSendingAnything) {
-  ExpectErrorForEach(
-      &harness_, kChannel, "load",
-      {std::nullopt, EncodableValue(),
-       EncodableList{EncodableValue("C:\\a.wav")}, EncodableValue("C:\\a.wav"),
-       // A quote would end the element and splice the rest in as MCI words.
-       Map({{"url", EncodableValue("C:\\a.wav\" alias other wait \"")}}),
-       Map({{"url", EncodableValue("\"")}})},
-      "invalid_audio_url", kInvalidUrl);
-  ExpectErrorForEach(&harness_, kChannel, "load",
-                     {Map({{"path", EncodableValue("C:\\a.wav")}})},
-                     "invalid_audio_url", "url required");
-  ExpectErrorForEach(
-      &harness_, kChannel, "load",
-      {Map({{"url", EncodableValue(int32_t{3})}}),
-       Map({{"url", EncodableValue()}}), Map({{"url", EncodableValue("")}})},
-      "invalid_audio_url", "url empty");
+  const std::vector<std::pair<std::optional<EncodableValue>, ServiceError>>
+      refusals = {
+          {std::nullopt, kAudioUrlUnusable},
+          {EncodableList{EncodableValue("C:\\a")}, kAudioUrlUnusable},
+          // A quote would end the element and splice the rest in as MCI words.
+          {Map({{"url", EncodableValue("C:\\a\" alias other wait \"")}}),
+           kAudioUrlUnusable},
+          {Map({{"path", EncodableValue("C:\\a.wav")}}), kAudioUrlRequired},
+          {Map({{"url", EncodableValue(int32_t{3})}}), kAudioUrlEmpty},
+          {Map({{"url", EncodableValue()}}), kAudioUrlEmpty},
+          {Map({{"url", EncodableValue("")}}), kAudioUrlEmpty}};
+  for (const auto& [arguments, error] : refusals) {
+    ExpectError(Call("load", arguments), error);
+  }
   EXPECT_TRUE(g_sent.empty());
 }
 
-TEST_F(AudioCommandTest, OtherNamesAreNotImplementedAndSendNothing) {
-  for (const char* name : {"Load", "stop", "resume", "getState", ""}) {
-    EXPECT_EQ(Call(name).kind, Answer::Kind::kNotImplemented) << name;
-  }
-  EXPECT_TRUE(g_sent.empty());
+// Counts MCI commands that start while another is still in flight.
+std::atomic<int> g_in_flight{0};
+std::atomic<int> g_overlaps{0};
+DWORD SlowMci(const wchar_t*, wchar_t*, UINT) {
+  if (g_in_flight++ > 0) ++g_overlaps;
+  Sleep(1);
+  --g_in_flight;
+  return 0;
+}
+
+// The platform thread alone calls the player, but its lock must still
+// serialise every MCI command should a second thread ever call.
+TEST(AudioLockTest, CommandsFromTwoThreadsNeverOverlap) {
+  const MciCommandSender previous = SetMciCommandSender(&SlowMci);
+  const auto run = [](const char* method, int times) {
+    for (int i = 0; i < times; ++i) {
+      HandleAudioPlayerCall(
+          Call(method, std::make_unique<EncodableValue>(
+                           Map({{"url", EncodableValue("C:\\a.wav")}}))),
+          std::make_unique<flutter::EngineMethodResult<EncodableValue>>(
+              [](const uint8_t*, size_t) {},
+              &flutter::StandardMethodCodec::Instance()));
+    }
+  };
+  run("load", 1);
+  std::thread player([&run] { run("play", 40); });
+  run("state", 40);
+  player.join();
+  run("dispose", 1);
+  SetMciCommandSender(previous);
+  EXPECT_EQ(g_overlaps, 0);
+}
+
+int64_t Number(const Answer& state, const char* key) {
+  return std::get<int64_t>(
+      std::get<EncodableMap>(state.value).at(EncodableValue(key)));
 }
 
 // Real MCI under Wine, with ALSA's default device a null sink.
-class AudioPlaybackTest : public AudioPlayerBase {
- protected:
-  ~AudioPlaybackTest() override { Call("dispose"); }
-
-  static std::string TonePath() {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(L"tone.wav", MAX_PATH, full, nullptr);
-    return Utf8(full);
-  }
-
-  EncodableMap StateMap() {
-    Answer answer = Call("state");
-    EXPECT_EQ(answer.kind, Answer::Kind::kSuccess);
-    const auto* map = std::get_if<EncodableMap>(&answer.value);
-    return map != nullptr ? *map : EncodableMap();
-  }
-  static int64_t Number(const EncodableMap& state, const char* key) {
-    auto it = state.find(EncodableValue(key));
-    const int64_t* value =
-        it == state.end() ? nullptr : std::get_if<int64_t>(&it->second);
-    return value != nullptr ? *value : -1;
-  }
-  static bool Playing(const EncodableMap& state) {
-    auto it = state.find(EncodableValue("isPlaying"));
-    return it != state.end() && it->second == EncodableValue(true);
-  }
-
-  // Polls "state" until |done| holds or about three seconds pass.
-  template <typename Predicate>
-  EncodableMap WaitForState(Predicate done) {
-    EncodableMap state = StateMap();
-    for (int i = 0; i < 30 && !done(state); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      state = StateMap();
-    }
-    return state;
-  }
-};
-
-TEST_F(AudioPlaybackTest, PlaysPausesAndReportsTheTonesLength) {
-  Answer loaded = Load(TonePath());
-  ASSERT_EQ(loaded.kind, Answer::Kind::kSuccess)
-      << ::testing::PrintToString(loaded);
-  const auto& state = std::get<EncodableMap>(loaded.value);
-  EXPECT_NEAR(Number(state, "durationMs"), 2000, 50);
-  EXPECT_EQ(Number(state, "positionMs"), 0);
-  EXPECT_FALSE(Playing(state));
+TEST_F(AudioPlayerTest, PlaysAndReportsTheTonesLength) {
+  Answer loaded = Load(std::filesystem::absolute("tone.wav").u8string());
+  EXPECT_NEAR(Number(loaded, "durationMs"), 2000, 50);
+  EXPECT_EQ(Number(loaded, "positionMs"), 0);
 
   ExpectSuccess(Call("play"));
-  EncodableMap playing = WaitForState([](const EncodableMap& s) {
-    return Playing(s) && Number(s, "positionMs") > 0;
-  });
-  EXPECT_TRUE(Playing(playing));
-  EXPECT_GT(Number(playing, "positionMs"), 0);
+  Answer state = Call("state");
+  for (int i = 0; i < 30 && Number(state, "positionMs") <= 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    state = Call("state");
+  }
+  EXPECT_GT(Number(state, "positionMs"), 0);
+  EXPECT_EQ(std::get<EncodableMap>(state.value)[EncodableValue("isPlaying")],
+            EncodableValue(true));
 
-  ExpectSuccess(Call("pause"));
-  EncodableMap paused = StateMap();
-  EXPECT_FALSE(Playing(paused));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(Number(StateMap(), "positionMs"), Number(paused, "positionMs"))
-      << "a paused recording must not advance";
-
-  ExpectSuccess(Call("dispose"));
-  EXPECT_EQ(Call("state").value, State(0, 0, false));
-}
-
-TEST_F(AudioPlaybackTest, MissingFileFailsAndLeavesNothingOpen) {
-  ASSERT_EQ(Load(TonePath()).kind, Answer::Kind::kSuccess);
-  ExpectError(Load("C:\\no such folder\\missing.wav"), "audio_load_failed",
-              "오디오를 불러오지 못했습니다.");
-  EXPECT_EQ(Call("state").value, State(0, 0, false));
-  // MCI itself knows no device under the alias any more.
+  // A missing file fails and leaves nothing open, not even in MCI.
+  ExpectError(Load("C:\\no such folder\\missing.wav"), kAudioLoadFailed);
+  ExpectSuccess(Call("state"), State(0, 0, false));
   wchar_t reply[128] = {};
-  EXPECT_NE(mciSendStringW(L"status orvalin_audio mode", reply, 128, nullptr),
-            0u);
+  EXPECT_NE(mciSendStringW(kMode, reply, 128, nullptr), 0u);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,11 +19,7 @@
 #include "client/binary_messenger_impl.h"
 #include "client/encodable_value.h"
 #include "client/testing/fake_messenger.h"
-
-namespace flutter {
-// Readable values in failure messages.
-void PrintTo(const EncodableValue& value, std::ostream* out);
-}  // namespace flutter
+#include "services/service_helpers.h"
 
 namespace orvalin::testing {
 
@@ -41,28 +36,26 @@ struct Answer {
   std::string message;
   bool has_details = false;
 };
-void PrintTo(const Answer& answer, std::ostream* out);
 
 class ChannelHarness {
  public:
-  ChannelHarness();
+  ChannelHarness() : messenger_(fake_.ref()) {}
 
   flutter::BinaryMessenger* messenger() { return &messenger_; }
   flutter::testing::FakeMessenger& fake() { return fake_; }
 
-  // Sends an encoded call; the token identifies its answer.
+  // Sends an encoded call (no arguments for nullopt); the token identifies
+  // its answer.
   uint64_t Send(const std::string& channel, const std::string& method,
-                std::unique_ptr<EncodableValue> arguments = nullptr);
-  // Sends raw bytes as a message on |channel|.
-  uint64_t SendRaw(const std::string& channel,
-                   const std::vector<uint8_t>& bytes);
-  // The answer given so far to the message behind |token|.
+                const std::optional<EncodableValue>& arguments = {});
+  // The answer given so far to the message behind |token|; fails the test
+  // when it was answered more than once.
   Answer AnswerFor(uint64_t token) const;
   // Sends and returns the answer given before the handler returned.
   Answer Call(const std::string& channel, const std::string& method,
-              std::unique_ptr<EncodableValue> arguments = nullptr);
-  Answer Call(const std::string& channel, const std::string& method,
-              EncodableValue arguments);
+              const std::optional<EncodableValue>& arguments = {}) {
+    return AnswerFor(Send(channel, method, arguments));
+  }
 
   // The arguments of every "authCallback" pushed towards the Dart side.
   std::vector<EncodableValue> PushedAuthCallbacks() const;
@@ -72,44 +65,20 @@ class ChannelHarness {
   flutter::BinaryMessengerImpl messenger_;
 };
 
-Answer DecodeAnswer(const std::vector<uint8_t>& response);
-
-// A success answer carrying |value| (null by default).
 void ExpectSuccess(const Answer& answer,
                    const EncodableValue& value = EncodableValue());
-// An error answer with exactly |code| and |message| and no details.
-void ExpectError(const Answer& answer, const std::string& code,
-                 const std::string& message);
-// Calls |method| once with each of |shapes| (nullopt: no arguments at all) and
-// expects that error for every one.
+// An error answer with exactly that code and message and no details.
+void ExpectError(const Answer& answer, const ServiceError& error);
+// Calls |method| with each of |shapes| and expects |error| for every one.
 void ExpectErrorForEach(
     ChannelHarness* harness, const std::string& channel,
     const std::string& method,
     const std::vector<std::optional<EncodableValue>>& shapes,
-    const std::string& code, const std::string& message);
+    const ServiceError& error);
 
 // A map argument from string keys.
 EncodableValue Map(
     std::initializer_list<std::pair<const char*, EncodableValue>> entries);
-
-// A folder of its own under the temporary folder, removed with its files.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::wstring& path() const { return path_; }
-  // Writes |bytes| to |name| in the folder; returns the full path.
-  std::wstring Write(const std::wstring& name,
-                     const std::vector<uint8_t>& bytes) const;
-
- private:
-  std::wstring path_;
-};
-
-std::string Utf8(const std::wstring& wide);
 
 }  // namespace orvalin::testing
 
