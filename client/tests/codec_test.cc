@@ -1,4 +1,5 @@
 // The standard message format: bytes, lengths, alignment, faults, bounds.
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -118,6 +119,54 @@ TEST(StandardCodecTest, ReadsLegacyAndUnknownTags) {
   EXPECT_EQ(Decode(unknown, 1), V(true));
   EXPECT_EQ(cerr.text(),
             "Unknown type in StandardCodecSerializer::ReadValueOfType: 15\n");
+}
+
+// Lists of one and maps of one entry ({inner: null}) in turn, |depth|
+// levels around the 32-bit integer |leaf|.
+Bytes DeepKey(int depth, uint8_t leaf) {
+  Bytes key = {0x03, leaf, 0, 0, 0};
+  for (int level = 0; level < depth; ++level) {
+    key.insert(key.begin(), {static_cast<uint8_t>(level % 2 ? 0x0D : 0x0C), 1});
+    if (level % 2 == 1) key.push_back(0x00);
+  }
+  return key;
+}
+
+// Comparing keys costs time linear in their size: comparing equal
+// elements twice per level (map entries more) would take 2^64 steps here,
+// and the test would never end.
+TEST(StandardCodecTest, MapKeysCompareInLinearTime) {
+  const Bytes one = DeepKey(64, 1);
+  const Bytes zero = DeepKey(64, 0);
+  // Equal keys: the first one's value stands.
+  Bytes message =
+      Concat(Concat(Concat({0x0D, 2}, one), Concat({0x01}, one)), {0x02});
+  const V equal = Decode(message);
+  ASSERT_EQ(std::get<EncodableMap>(equal).size(), 1u);
+  EXPECT_EQ(std::get<EncodableMap>(equal).begin()->second, V(true));
+  // Keys equal up to their last element, the greater one first.
+  message =
+      Concat(Concat(Concat({0x0D, 2}, one), Concat({0x01}, zero)), {0x02});
+  const V decoded = Decode(message);
+  const EncodableMap& both = std::get<EncodableMap>(decoded);
+  ASSERT_EQ(both.size(), 2u);
+  EXPECT_EQ(both.begin()->second, V(false));
+  EXPECT_EQ(Encode(V(both)), Concat(Concat(Concat({0x0D, 2}, zero), {0x02}),
+                                    Concat(one, {0x01})));
+}
+
+// {NaN: false, 1.0: true}: a NaN key is a key of its own, after 1.0.
+TEST(StandardCodecTest, NanIsAMapKeyOfItsOwn) {
+  const Bytes message = {0x0D, 2, 0x06, 0, 0, 0, 0,    0,  // NaN at offset 8
+                         0,    0, 0,    0, 0, 0, 0xF8, 0x7F, 0x02,
+                         0x06, 0, 0,    0, 0, 0, 0,  // 1.0 at offset 24
+                         0,    0, 0,    0, 0, 0, 0xF0, 0x3F, 0x01};
+  const V decoded = Decode(message);
+  const EncodableMap& map = std::get<EncodableMap>(decoded);
+  ASSERT_EQ(map.size(), 2u);
+  EXPECT_EQ(map.begin()->first, V(1.0));
+  EXPECT_TRUE(std::isnan(std::get<double>(map.rbegin()->first)));
+  EXPECT_EQ(map.rbegin()->second, V(false));
 }
 
 TEST(StandardCodecTest, CustomValuesGoOutAsNull) {

@@ -71,15 +71,27 @@ TEST(EncodableValueTest, SameKindOrdersByContent) {
       {V(EncodableMap{{V(1), V("z")}}), V(EncodableMap{{V(2), V("a")}})},
       {V(EncodableMap{{V(1), V("a")}}), V(EncodableMap{{V(1), V("b")}})},
       {V(EncodableMap{{V(1), V()}}), V(EncodableMap{{V(1), V()}, {V(2), V()}})},
+      // Floating values order totally: every NaN after every number.
+      {V(std::numeric_limits<double>::infinity()), V(nan)},
+      {V(std::vector<double>{1.0, 9.0}), V(std::vector<double>{nan, 0.0})},
+      {V(std::vector<float>{3e38f}),
+       V(std::vector<float>{std::nanf(""), -1.0f})},
   };
   for (const auto& [low, high] : ordered) {
     EXPECT_TRUE(low < high) << low.index();
     EXPECT_FALSE(high < low) << low.index();
     EXPECT_FALSE(low < V(low)) << low.index();
   }
-  // A NaN is neither less nor greater than anything.
-  EXPECT_FALSE(V(nan) < V(1.0));
-  EXPECT_FALSE(V(1.0) < V(nan));
+  const std::pair<V, V> equivalent[] = {
+      {V(nan), V(-nan)},
+      {V(-0.0), V(0.0)},
+      {V(std::vector<double>{nan}), V(std::vector<double>{-nan})},
+      {V(std::vector<float>{-0.0f}), V(std::vector<float>{0.0f})},
+  };
+  for (const auto& [first, second] : equivalent) {
+    EXPECT_FALSE(first < second) << first.index();
+    EXPECT_FALSE(second < first) << first.index();
+  }
   // Distinct custom values are never equivalent.
   const V first(CustomValue(1));
   const V second(CustomValue(1));
