@@ -1,5 +1,7 @@
 // The binary messenger and method channel against the recording messenger.
 #include <array>
+#include <new>
+#include <stdexcept>
 
 #include "client/binary_messenger_impl.h"
 #include "client/method_channel.h"
@@ -129,6 +131,54 @@ TEST_F(MessengerTest, ReplacesAndRemovesHandlers) {
   EXPECT_EQ(second_calls, 1);
 }
 
+// Reading its own captured state after the call is what a freed handler
+// would get wrong (the sanitizers report it).
+TEST_F(MessengerTest, HandlerMayRemoveOrReplaceItselfWhileItRuns) {
+  for (const bool replace : {false, true}) {
+    const std::string state(64, 's');  // on the heap
+    std::string seen;
+    messenger_.SetChannelHandler(
+        kChannel, [this, state, replace, &seen](const uint8_t*, size_t,
+                                                ReplyCallback reply) {
+          MessageHandler next;
+          if (replace) next = [](const uint8_t*, size_t, ReplyCallback) {};
+          messenger_.SetChannelHandler(kChannel, std::move(next));
+          seen = state;
+          reply(nullptr, 0);
+        });
+    EXPECT_EQ(fake_.ResponseCount(fake_.Deliver(kChannel, {})), 1);
+    EXPECT_EQ(seen, state);
+    EXPECT_EQ(fake_.HasCallback(kChannel), replace);
+  }
+}
+
+// No exception unwinds into the embedding; each call is answered once.
+TEST_F(MessengerTest, ExceptionsStopAtTheEmbeddingsCallbacks) {
+  const char kLine[] =
+      "Unhandled exception in message handler on channel test/channel";
+  for (const bool answer_first : {false, true}) {
+    messenger_.SetChannelHandler(
+        kChannel, [answer_first](const uint8_t*, size_t, ReplyCallback reply) {
+          if (answer_first) reply(nullptr, 0);
+          throw std::bad_alloc();
+        });
+    CerrCapture cerr;
+    const uint64_t token = fake_.Deliver(kChannel, {});
+    EXPECT_EQ(fake_.ResponseCount(token), 1);
+    EXPECT_EQ(fake_.ResponseFor(token), Bytes{});
+    EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kLine});
+  }
+  auto alive = std::make_shared<int>(0);
+  messenger_.SendMessage(kChannel, nullptr, 0, [alive](const uint8_t*, size_t) {
+    throw std::runtime_error("in reply");
+  });
+  CerrCapture cerr;
+  EXPECT_TRUE(fake_.AnswerNextSent({}));
+  EXPECT_EQ(alive.use_count(), 1);
+  EXPECT_EQ(cerr.text(),
+            "Unhandled exception in reply handler on channel test/channel\n");
+}
+
 class MethodChannelTest : public MessengerTest {
  protected:
   std::unique_ptr<MethodChannel<>> channel_ = std::make_unique<MethodChannel<>>(
@@ -233,6 +283,55 @@ TEST_F(MethodChannelTest, InvokesMethodsOnTheDartSide) {
   }
   EXPECT_EQ(fake_.sent().back().bytes,
             (Bytes{0x07, 3, 'a', 's', 'k', 0x03, 1, 0, 0, 0}));
+}
+
+// A channel object owned by its own handler, as some services' are, then
+// released through that object: the name it passes dies with the handler.
+TEST_F(MethodChannelTest, HandlerOwningItsChannelCanBeRemovedOrReplaced) {
+  for (const bool replace : {false, true}) {
+    auto owned = std::make_shared<MethodChannel<>>(
+        &messenger_, kChannel, &StandardMethodCodec::Instance());
+    owned->SetCallHandler(
+        [owned](const MethodCall<>&, std::unique_ptr<MethodResult<>> result) {
+          result->Success();
+        });
+    MethodChannel<>* channel = owned.get();
+    owned.reset();
+    CallHandler<> next;
+    if (replace) {
+      next = [](const MethodCall<>&, std::unique_ptr<MethodResult<>> result) {
+        result->NotImplemented();
+      };
+    }
+    channel->SetCallHandler(std::move(next));
+    EXPECT_EQ(fake_.HasCallback(kChannel), replace);
+  }
+  EXPECT_EQ(fake_.DeliverAndRespond(kChannel, {0x07, 1, 'm', 0x00}), Bytes{});
+}
+
+// A handler that throws: its call is answered once, with an error unless
+// it answered first, and the messenger reports the exception in one line.
+TEST_F(MethodChannelTest, HandlerExceptionsBecomeOneAnswer) {
+  channel_->SetCallHandler(
+      [](const MethodCall<>& call, std::unique_ptr<MethodResult<>> result) {
+        if (call.MethodName() == "s") result->Success();
+        std::get<std::string>(*call.Arguments());  // not a string: throws
+      });
+  const std::pair<Bytes, Bytes> cases[] = {
+      {{0x07, 1, 'x', 0x00},
+       {0x01, 0x07, 19,  'u', 'n', 'h', 'a', 'n', 'd', 'l', 'e',  'd',
+        '_',  'e',  'x', 'c', 'e', 'p', 't', 'i', 'o', 'n', 0x00, 0x00}},
+      {{0x07, 1, 's', 0x00}, {0x00, 0x00}},
+  };
+  for (const auto& [call, answer] : cases) {
+    CerrCapture cerr;
+    const uint64_t token = fake_.Deliver(kChannel, call);
+    EXPECT_EQ(fake_.ResponseCount(token), 1);
+    EXPECT_EQ(fake_.ResponseFor(token), answer);
+    EXPECT_EQ(cerr.Lines(),
+              std::vector<std::string>{"Unhandled exception in message "
+                                       "handler on channel test/channel"});
+  }
 }
 
 // Every kind of exchange, 100k calls in all, must leave the live heap
