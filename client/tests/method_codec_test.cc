@@ -55,6 +55,14 @@ TEST(StandardMethodCodecTest, EncodesEnvelopes) {
             (Bytes{0x01, 0x07, 0x03, 'b', 'a', 'd', 0x00, 0x00}));
   EXPECT_EQ(*Codec().EncodeError("e", "no", &yes),
             (Bytes{0x01, 0x07, 0x01, 'e', 0x07, 0x02, 'n', 'o', 0x01}));
+  // Values align from the envelope's first byte, not from their own.
+  const V one(1.0);
+  EXPECT_EQ(
+      *Codec().EncodeSuccess(&one),
+      (Bytes{0x00, 0x06, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  const V list(std::vector<int32_t>{1});
+  EXPECT_EQ(*Codec().EncodeError("e", "", &list),
+            (Bytes{0x01, 0x07, 0x01, 'e', 0x00, 0x09, 0x01, 0, 1, 0, 0, 0}));
 }
 
 TEST(StandardMethodCodecTest, DecodesResponses) {
