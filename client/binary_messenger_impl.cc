@@ -5,15 +5,27 @@
 #include <utility>
 
 namespace flutter {
+
+namespace internal {
+
+// One installed handler and the channel it serves.
+struct ChannelRoute : std::enable_shared_from_this<ChannelRoute> {
+  ChannelRoute(std::string channel_name, MessageHandler message_handler)
+      : channel(std::move(channel_name)), handler(std::move(message_handler)) {}
+
+  const std::string channel;
+  const MessageHandler handler;
+};
+
+}  // namespace internal
+
 namespace {
 
-// A counted reference to the embedding's messenger: the last copy to go
-// gives it back, so a late answer never touches a freed messenger.
-using MessengerReference = std::shared_ptr<FlutterDesktopMessenger>;
-
-MessengerReference TakeReference(FlutterDesktopMessengerRef messenger) {
-  return MessengerReference(FlutterDesktopMessengerAddRef(messenger),
-                            &FlutterDesktopMessengerRelease);
+// No exception may unwind through the embedding's C frames; one that
+// reaches them is reported here, in one line, and goes no further.
+void ReportException(const char* handler_kind, const std::string& channel) {
+  std::cerr << "Unhandled exception in " << handler_kind << " on channel "
+            << channel << std::endl;
 }
 
 // Holds the messenger lock for one scope; excludes the engine's teardown.
@@ -33,38 +45,85 @@ class MessengerLock {
   FlutterDesktopMessengerRef locked_;
 };
 
-// Answers one incoming message, at most once.
-ReplyCallback MakeResponder(
-    FlutterDesktopMessengerRef messenger,
-    const FlutterDesktopMessageResponseHandle* response_handle) {
-  return [messenger = TakeReference(messenger), response_handle](
-             const uint8_t* reply, size_t reply_size) mutable {
-    MessengerLock lock(messenger.get());
-    if (!FlutterDesktopMessengerIsAvailable(messenger.get())) {
-      return;  // The engine is gone; nobody is waiting for the answer.
-    }
-    if (response_handle == nullptr) {
-      std::cerr << "Error: Response can be set only once. Ignoring duplicate "
-                   "response."
-                << std::endl;
-      return;
-    }
-    FlutterDesktopMessengerSendResponse(messenger.get(), response_handle, reply,
-                                        reply_size);
-    response_handle = nullptr;
-  };
+// Sends the answer behind |*handle| unless it was sent already (then the
+// duplicate is reported) or the engine is gone (then nobody is waiting).
+void RespondOnce(FlutterDesktopMessengerRef messenger,
+                 const FlutterDesktopMessageResponseHandle** handle,
+                 const uint8_t* reply, size_t reply_size) {
+  MessengerLock lock(messenger);
+  if (!FlutterDesktopMessengerIsAvailable(messenger)) {
+    return;
+  }
+  if (*handle == nullptr) {
+    std::cerr << "Error: Response can be set only once. Ignoring duplicate "
+                 "response."
+              << std::endl;
+    return;
+  }
+  FlutterDesktopMessengerSendResponse(messenger, *handle, reply, reply_size);
+  *handle = nullptr;
 }
+
+// The answer to one incoming message. Holds a counted reference to the
+// messenger, so a late answer never touches a freed messenger.
+class Responder {
+ public:
+  Responder(FlutterDesktopMessengerRef messenger,
+            const FlutterDesktopMessageResponseHandle* handle)
+      : messenger_(FlutterDesktopMessengerAddRef(messenger)), handle_(handle) {}
+  ~Responder() { FlutterDesktopMessengerRelease(messenger_); }
+  Responder(const Responder&) = delete;
+  Responder& operator=(const Responder&) = delete;
+
+  void Respond(const uint8_t* reply, size_t reply_size) {
+    RespondOnce(messenger_, &handle_, reply, reply_size);
+  }
+  bool answered() const { return handle_ == nullptr; }
+
+ private:
+  FlutterDesktopMessengerRef messenger_;
+  const FlutterDesktopMessageResponseHandle* handle_;
+};
 
 void DispatchIncoming(FlutterDesktopMessengerRef messenger,
                       const FlutterDesktopMessage* message, void* user_data) {
-  auto* handler = static_cast<MessageHandler*>(user_data);
-  (*handler)(message->message, message->message_size,
-             MakeResponder(messenger, message->response_handle));
+  const std::shared_ptr<internal::ChannelRoute> route =
+      static_cast<internal::ChannelRoute*>(user_data)->shared_from_this();
+  std::shared_ptr<Responder> responder;
+  try {
+    responder =
+        std::make_shared<Responder>(messenger, message->response_handle);
+    route->handler(message->message, message->message_size,
+                   [responder](const uint8_t* reply, size_t reply_size) {
+                     responder->Respond(reply, reply_size);
+                   });
+  } catch (...) {
+    ReportException("message handler", route->channel);
+    // The codec is unknown here: the empty answer is the one every caller
+    // understands. The caller is answered once, whatever happened.
+    if (responder == nullptr) {
+      const FlutterDesktopMessageResponseHandle* handle =
+          message->response_handle;
+      RespondOnce(messenger, &handle, nullptr, 0);
+    } else if (!responder->answered()) {
+      responder->Respond(nullptr, 0);
+    }
+  }
 }
 
+// What a send with reply waits on.
+struct ReplyRecord {
+  std::string channel;
+  ReplyCallback reply;
+};
+
 void DeliverReply(const uint8_t* data, size_t data_size, void* user_data) {
-  std::unique_ptr<ReplyCallback> record(static_cast<ReplyCallback*>(user_data));
-  (*record)(data, data_size);
+  std::unique_ptr<ReplyRecord> record(static_cast<ReplyRecord*>(user_data));
+  try {
+    record->reply(data, data_size);
+  } catch (...) {
+    ReportException("reply handler", record->channel);
+  }
 }
 
 }  // namespace
@@ -84,7 +143,8 @@ void BinaryMessengerImpl::SendMessage(const std::string& channel,
                                 message_size);
     return;
   }
-  auto record = std::make_unique<ReplyCallback>(std::move(reply));
+  auto record =
+      std::make_unique<ReplyRecord>(ReplyRecord{channel, std::move(reply)});
   if (FlutterDesktopMessengerSendWithReply(messenger_, channel.c_str(), message,
                                            message_size, &DeliverReply,
                                            record.get())) {
@@ -95,17 +155,21 @@ void BinaryMessengerImpl::SendMessage(const std::string& channel,
 
 void BinaryMessengerImpl::SetChannelHandler(const std::string& channel,
                                             MessageHandler handler) {
+  // |channel| may belong to the handler released below (a channel object
+  // owned by its own handler), so the name is copied first.
+  const std::string name = channel;
   if (!handler) {
-    handlers_.erase(channel);
-    FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr,
+    routes_.erase(name);
+    FlutterDesktopMessengerSetCallback(messenger_, name.c_str(), nullptr,
                                        nullptr);
     return;
   }
-  // Assigning in place keeps the stored handler's address stable.
-  MessageHandler& stored = handlers_[channel];
-  stored = std::move(handler);
-  FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(),
-                                     &DispatchIncoming, &stored);
+  auto route =
+      std::make_shared<internal::ChannelRoute>(name, std::move(handler));
+  internal::ChannelRoute* address = route.get();
+  routes_[name] = std::move(route);
+  FlutterDesktopMessengerSetCallback(messenger_, name.c_str(),
+                                     &DispatchIncoming, address);
 }
 
 }  // namespace flutter

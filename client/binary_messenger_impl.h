@@ -3,12 +3,17 @@
 #define CLIENT_BINARY_MESSENGER_IMPL_H_
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "client/binary_messenger.h"
 #include "embedding/flutter_messenger.h"
 
 namespace flutter {
+
+namespace internal {
+struct ChannelRoute;
+}  // namespace internal
 
 class BinaryMessengerImpl : public BinaryMessenger {
  public:
@@ -24,9 +29,9 @@ class BinaryMessengerImpl : public BinaryMessenger {
 
  private:
   FlutterDesktopMessengerRef messenger_;
-  // Node-based so that stored handlers never move: the embedding holds
-  // their addresses.
-  std::map<std::string, MessageHandler> handlers_;
+  // The embedding holds each route's address. Shared, so that a dispatch
+  // keeps its route alive while the handler removes or replaces itself.
+  std::map<std::string, std::shared_ptr<internal::ChannelRoute>> routes_;
 };
 
 }  // namespace flutter

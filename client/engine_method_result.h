@@ -2,6 +2,7 @@
 #ifndef CLIENT_ENGINE_METHOD_RESULT_H_
 #define CLIENT_ENGINE_METHOD_RESULT_H_
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <utility>
@@ -12,13 +13,29 @@
 
 namespace flutter {
 
+// The error code of the answer to a call whose handler threw.
+inline constexpr char kUnhandledExceptionErrorCode[] = "unhandled_exception";
+
 template <typename T = EncodableValue>
 class EngineMethodResult : public MethodResult<T> {
  public:
   // |codec| is not owned and must outlive the result.
   EngineMethodResult(ReplyCallback reply, const MethodCodec<T>* codec)
       : reply_(std::move(reply)), codec_(codec) {}
-  ~EngineMethodResult() override = default;
+  // A result that an exception unwinds away unanswered (its handler threw)
+  // still answers, with an error, so the caller is not left waiting; the
+  // messenger that catches the exception reports it.
+  ~EngineMethodResult() override {
+    if (reply_.armed() && std::uncaught_exceptions() > unwinding_at_start_) {
+      try {
+        reply_.SendResponseData(
+            codec_->EncodeError(kUnhandledExceptionErrorCode, "", nullptr)
+                .get());
+      } catch (...) {
+        // Out of memory: the messenger's last-resort empty answer.
+      }
+    }
+  }
 
  protected:
   // Answers are encoded before the one-shot check, so a duplicate is
@@ -50,6 +67,7 @@ class EngineMethodResult : public MethodResult<T> {
 
   PendingReply reply_;
   const MethodCodec<T>* codec_;
+  const int unwinding_at_start_ = std::uncaught_exceptions();
 };
 
 }  // namespace flutter

@@ -63,6 +63,8 @@ class PendingReply {
 
   // Null or empty |data| sends the empty response.
   void SendResponseData(const std::vector<uint8_t>* data);
+  // True until the first SendResponseData.
+  bool armed() const { return static_cast<bool>(reply_); }
 
  private:
   ReplyCallback reply_;

@@ -7,7 +7,6 @@
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +17,10 @@
 namespace flutter::testing {
 
 using Bytes = std::vector<uint8_t>;
+using I32s = std::vector<int32_t>;
+using I64s = std::vector<int64_t>;
+using F64s = std::vector<double>;
+using F32s = std::vector<float>;
 
 // Redirects std::cerr into a buffer for its lifetime.
 class CerrCapture {
@@ -35,42 +38,39 @@ class CerrCapture {
   std::streambuf* previous_;
 };
 
+Bytes Concat(Bytes head, const Bytes& tail);
 // Encodes |value| with the shared serializer after |prefix| leading bytes.
 Bytes Encode(const EncodableValue& value, const Bytes& prefix = {});
-// Decodes one value starting at |offset|; |end| receives the position after.
-EncodableValue Decode(const Bytes& message, size_t offset = 0,
-                      size_t* end = nullptr);
+// Decodes one value from the start; |end| receives the position after it.
+EncodableValue Decode(const Bytes& message, size_t* end = nullptr);
 
-// What a RecordingResult was told, in order.
-struct Answer {
-  enum Kind { kSuccess, kError, kNotImplemented } kind;
-  std::optional<EncodableValue> value;  // result or details
-  std::string code;
-  std::string message;
-};
-using AnswerLog = std::shared_ptr<std::vector<Answer>>;
-
+// Logs each answer it is given as one line: "success", "error <code>
+// <message>" or "not_implemented", then " <text>" for a string result or
+// string details.
 class RecordingResult : public MethodResult<> {
  public:
-  explicit RecordingResult(AnswerLog log) : log_(std::move(log)) {}
+  using Log = std::shared_ptr<std::vector<std::string>>;
+  explicit RecordingResult(Log log) : log_(std::move(log)) {}
 
  protected:
-  void HandleSuccess(const EncodableValue* result) override;
+  void HandleSuccess(const EncodableValue* result) override {
+    log_->push_back("success" + Text(result));
+  }
   void HandleError(const std::string& code, const std::string& message,
-                   const EncodableValue* details) override;
-  void HandleNotImplemented() override;
+                   const EncodableValue* details) override {
+    log_->push_back("error " + code + " " + message + Text(details));
+  }
+  void HandleNotImplemented() override { log_->push_back("not_implemented"); }
 
  private:
-  AnswerLog log_;
+  static std::string Text(const EncodableValue* value) {
+    return value ? " " + std::get<std::string>(*value) : "";
+  }
+  Log log_;
 };
-
-// A random value tree of every wire kind, no deeper than |depth|.
-EncodableValue RandomValue(std::mt19937* random, int depth);
 
 // Bytes handed to operator new since the program started.
 size_t AllocatedBytes();
-// Bytes held through operator new right now.
-size_t LiveBytes();
 
 }  // namespace flutter::testing
 
