@@ -1,6 +1,7 @@
 """orvalin_ai.exe from start to end, one instance per test: DPI, showing,
-claimed messages, closing, data folder, install folder, a racing start."""
+claimed messages, closing, missing engine files, install folder."""
 
+import shutil
 import time
 
 import pytest
@@ -84,12 +85,22 @@ def test_claimed_messages_never_reach_the_window(launch, wine, bundle_dir):
     assert close_app(wine, bundle_dir, app) == 0
 
 
-def test_missing_data_folder_ends_with_one(launch, wine, bundle_dir,
-                                           tmp_path):
-    folder = copy_bundle(bundle_dir, tmp_path / "no data", with_data=False)
+@pytest.mark.parametrize("missing", ["data", "data/icudtl.dat"])
+def test_missing_engine_files_end_with_one(launch, wine, bundle_dir, tmp_path,
+                                           missing):
+    """No data folder: no view controller; no ICU data: no engine at all,
+    and nothing asks the embedding for anything with its null handle."""
+    folder = copy_bundle(bundle_dir, tmp_path / "no data", with_data=True)
+    target = folder / missing
+    if target.is_dir():
+        shutil.rmtree(target)
+    else:
+        target.unlink()
     app = launch(folder / APP, dart=False)
     assert app.wait(60) == 1
-    assert "Failed to create view controller." in app.stderr()
+    stderr = app.stderr()
+    assert "Failed to create view controller." in stderr
+    assert "Cannot get plugin registrar" not in stderr
     assert window_info(wine, bundle_dir) is None
 
 
