@@ -24,13 +24,13 @@ restore_from_journal() {
   done
 }
 
+restore_from_journal
 for argument in "$@"; do
   if [[ "$argument" == --list || "$argument" == -h || "$argument" == --help ]]; then
     exec python3 scripts/mutate.py "$@"
   fi
 done
 
-restore_from_journal
 # shellcheck source=scripts/wine-session.sh
 source scripts/wine-session.sh
 on_exit() {
