@@ -32,6 +32,8 @@ LOGS = WORK / "logs"
 TREES = ("native", "windows")
 FOLDERS = ("client", "services", "runner", "win")
 DEFAULT_TIMEOUT = {"ctest": 300, "pytest": 600}
+# The interpreter the end-to-end tests are run with, as scripts/test.sh does.
+PYTHON = "/usr/bin/python3" if Path("/usr/bin/python3").is_file() else sys.executable
 
 KILLED = "KILLED"
 TIMEOUT = "KILLED (timeout)"
@@ -242,15 +244,15 @@ def run_test(test, timeout, log):
             return "ERROR"
         return "PASS" if code == 0 else "FAIL"
     env = dict(os.environ, ORVALIN_BUILD_DIR=str(tree_dir("windows")))
-    code, text = run([sys.executable, "-m", "pytest", "-q", "-x",
-                      "-p", "no:cacheprovider", *what], log,
-                     timeout=timeout, env=env)
+    code, text = run([PYTHON, "-m", "pytest", "-q", "-x", "-p",
+                      "no:cacheprovider", *what], log, timeout=timeout, env=env)
     if code is None:
         return "TIMEOUT"
-    if code == 1:
+    summary = text.strip().splitlines()[-1] if text.strip() else ""
+    if code == 1 and (" failed" in summary or " error" in summary):
         return "FAIL"
-    # Nothing collected, a usage error, or every test skipped.
-    if code != 0 or " passed" not in text:
+    # No pytest, nothing collected, a usage error, or every test skipped.
+    if code != 0 or " passed" not in summary:
         return "ERROR"
     return "PASS"
 
