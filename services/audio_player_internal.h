@@ -2,7 +2,7 @@
 #ifndef SERVICES_AUDIO_PLAYER_INTERNAL_H_
 #define SERVICES_AUDIO_PLAYER_INTERNAL_H_
 
-#include <windows.h>
+#include "win/windows.h"
 
 namespace orvalin {
 

@@ -1,11 +1,5 @@
 #include "services/audio_player_service.h"
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
-#include <mmsystem.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -14,6 +8,7 @@
 #include <variant>
 
 #include "services/audio_player_internal.h"
+#include "win/windows.h"
 
 namespace orvalin {
 namespace {

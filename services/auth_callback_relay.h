@@ -3,10 +3,6 @@
 #ifndef SERVICES_AUTH_CALLBACK_RELAY_H_
 #define SERVICES_AUTH_CALLBACK_RELAY_H_
 
-// clang-format off
-#include <windows.h>  // before client/: it undoes the SendMessage macro
-// clang-format on
-
 #include <cstdint>
 #include <memory>
 #include <mutex>

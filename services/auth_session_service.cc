@@ -1,11 +1,5 @@
 #include "services/auth_session_service.h"
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
-#include <shellapi.h>
-
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +9,7 @@
 
 #include "services/auth_callback_relay.h"
 #include "services/auth_session_internal.h"
+#include "win/windows.h"
 
 namespace orvalin {
 

@@ -1,13 +1,9 @@
 #include "services/keychain_service.h"
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
-#include <wincred.h>
-
 #include <memory>
 #include <utility>
+
+#include "win/windows.h"
 
 namespace orvalin {
 namespace {

@@ -2,11 +2,9 @@
 #ifndef SERVICES_PROFILE_IMAGE_INTERNAL_H_
 #define SERVICES_PROFILE_IMAGE_INTERNAL_H_
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <string>
+
+#include "win/windows.h"
 
 namespace orvalin {
 

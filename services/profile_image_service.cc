@@ -1,68 +1,17 @@
 #include "services/profile_image_service.h"
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
-#include <objbase.h>
-#include <shobjidl.h>
-
 #include <cwctype>
 #include <memory>
 #include <utility>
 
 #include "services/profile_image_internal.h"
+#include "win/com.h"
+#include "win/unique_handle.h"
 
 namespace orvalin {
 namespace {
 
 ImageDialogRunner g_dialog_runner = &RunSystemImageDialog;
-
-// Balances a successful CoInitializeEx (S_OK or S_FALSE) on this thread.
-class ComApartment {
- public:
-  ComApartment()
-      : initialized_(SUCCEEDED(CoInitializeEx(
-            nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
-  ~ComApartment() {
-    if (initialized_) {
-      CoUninitialize();
-    }
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  bool initialized_;
-};
-
-struct ComReleaser {
-  void operator()(IUnknown* object) const { object->Release(); }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, ComReleaser>;
-
-struct CoTaskMemDeleter {
-  void operator()(wchar_t* text) const { CoTaskMemFree(text); }
-};
-using CoTaskMemText = std::unique_ptr<wchar_t, CoTaskMemDeleter>;
-
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  ~UniqueHandle() {
-    if (valid()) {
-      CloseHandle(handle_);
-    }
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 void ConfigureDialog(IFileOpenDialog* dialog) {
   const COMDLG_FILTERSPEC filter = {L"이미지 (PNG / JPG)",
@@ -99,31 +48,28 @@ flutter::EncodableMap ImageReply(std::vector<uint8_t> bytes,
 
 std::wstring RunSystemImageDialog(HWND owner) {
   // Declared first so that it is released last, after every COM object.
-  ComApartment apartment;
-  IFileOpenDialog* raw_dialog = nullptr;
+  win::ComInitializer apartment(COINIT_APARTMENTTHREADED |
+                                COINIT_DISABLE_OLE1DDE);
+  win::ComPtr<IFileOpenDialog> dialog;
   if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr,
                               CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
-                              reinterpret_cast<void**>(&raw_dialog))) ||
-      raw_dialog == nullptr) {
+                              dialog.PutVoid())) ||
+      !dialog) {
     return std::wstring();
   }
-  ComPtr<IFileOpenDialog> dialog(raw_dialog);
-  ConfigureDialog(dialog.get());
+  ConfigureDialog(dialog.Get());
   if (FAILED(dialog->Show(owner))) {
     return std::wstring();
   }
-  IShellItem* raw_item = nullptr;
-  if (FAILED(dialog->GetResult(&raw_item)) || raw_item == nullptr) {
+  win::ComPtr<IShellItem> item;
+  if (FAILED(dialog->GetResult(item.Put())) || !item) {
     return std::wstring();
   }
-  ComPtr<IShellItem> item(raw_item);
-  wchar_t* raw_name = nullptr;
-  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &raw_name))) {
-    CoTaskMemFree(raw_name);
+  win::CoTaskMemPtr<wchar_t> name;
+  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, name.Put()))) {
     return std::wstring();
   }
-  CoTaskMemText name(raw_name);
-  return name ? std::wstring(name.get()) : std::wstring();
+  return name ? std::wstring(name.Get()) : std::wstring();
 }
 
 ImageDialogRunner SetImageDialogRunner(ImageDialogRunner runner) {
@@ -139,16 +85,16 @@ bool ShowImageOpenDialog(HWND owner, PickedImageFile* picked) {
 }
 
 bool ReadFileBytes(const std::wstring& path, std::vector<uint8_t>* bytes) {
-  UniqueHandle file(
+  win::KernelHandle file(
       CreateFileW(path.c_str(), GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  if (!file.IsValid()) {
     return false;
   }
   LARGE_INTEGER size{};
   // A size that cannot be measured is a failed read, not an empty image.
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) {
     return false;
   }
   if (size.QuadPart > kMaxProfileImageBytes) {
@@ -159,7 +105,7 @@ bool ReadFileBytes(const std::wstring& path, std::vector<uint8_t>* bytes) {
   while (filled < bytes->size()) {
     DWORD read = 0;
     const DWORD wanted = static_cast<DWORD>(bytes->size() - filled);
-    if (!ReadFile(file.get(), bytes->data() + filled, wanted, &read, nullptr) ||
+    if (!ReadFile(file.Get(), bytes->data() + filled, wanted, &read, nullptr) ||
         read == 0) {
       return false;
     }

@@ -3,15 +3,12 @@
 #ifndef SERVICES_PROFILE_IMAGE_SERVICE_H_
 #define SERVICES_PROFILE_IMAGE_SERVICE_H_
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "services/service_helpers.h"
+#include "win/windows.h"
 
 namespace orvalin {
 

@@ -2,11 +2,8 @@
 #ifndef SERVICES_SERVICE_CHANNELS_H_
 #define SERVICES_SERVICE_CHANNELS_H_
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include "client/binary_messenger.h"
+#include "win/windows.h"
 
 namespace orvalin {
 

@@ -1,10 +1,8 @@
 #include "services/service_helpers.h"
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <variant>
+
+#include "win/text.h"
 
 namespace orvalin {
 
@@ -30,35 +28,11 @@ const std::string* FindStringArgument(const flutter::EncodableValue* arguments,
 }
 
 std::wstring Utf8ToWide(const std::string& utf8) {
-  if (utf8.empty()) {
-    return std::wstring();
-  }
-  const int source_length = static_cast<int>(utf8.size());
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), source_length, nullptr, 0);
-  if (length <= 0) {
-    return std::wstring();
-  }
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), source_length, wide.data(),
-                      length);
-  return wide;
+  return win::Utf8ToUtf16Lenient(utf8);
 }
 
 std::string WideToUtf8(const std::wstring& wide) {
-  if (wide.empty()) {
-    return std::string();
-  }
-  const int source_length = static_cast<int>(wide.size());
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), source_length,
-                                         nullptr, 0, nullptr, nullptr);
-  if (length <= 0) {
-    return std::string();
-  }
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), source_length, utf8.data(),
-                      length, nullptr, nullptr);
-  return utf8;
+  return win::Utf16ToUtf8Lenient(wide);
 }
 
 void AnswerError(const Result& result, const ServiceError& error) {

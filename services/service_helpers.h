@@ -3,10 +3,6 @@
 #ifndef SERVICES_SERVICE_HELPERS_H_
 #define SERVICES_SERVICE_HELPERS_H_
 
-// clang-format off
-#include <windows.h>  // before client/: it undoes the SendMessage macro
-// clang-format on
-
 #include <memory>
 #include <string>
 #include <utility>

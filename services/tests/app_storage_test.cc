@@ -1,10 +1,6 @@
 // The storage channel against the prefix's real LocalAppData. The prefix is
 // shared with other tests and the application, so whatever stood at
 // "Orvalin AI" before is moved aside and put back afterwards.
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,11 +1,6 @@
 // The audio channel: the exact MCI strings through the command seam, then
 // real playback of a generated tone through Wine's MCI.
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <gtest/gtest.h>
-#include <mmsystem.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +17,7 @@
 #include "services/audio_player_internal.h"
 #include "services/audio_player_service.h"
 #include "services/tests/channel_harness.h"
+#include "win/windows.h"
 
 namespace orvalin::testing {
 namespace {

@@ -2,10 +2,6 @@
 // channels: queueing and pushing return URLs, waiting sessions and every way
 // one ends, and URL refusals. The end-to-end sign-in test covers the real
 // shell launch.
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -17,6 +13,7 @@
 #include "services/auth_session_internal.h"
 #include "services/auth_session_service.h"
 #include "services/tests/channel_harness.h"
+#include "win/windows.h"
 
 namespace orvalin::testing {
 namespace {

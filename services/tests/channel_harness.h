@@ -4,10 +4,6 @@
 #ifndef SERVICES_TESTS_CHANNEL_HARNESS_H_
 #define SERVICES_TESTS_CHANNEL_HARNESS_H_
 
-// clang-format off
-#include <windows.h>  // before client/: it undoes the SendMessage macro
-// clang-format on
-
 #include <cstdint>
 #include <initializer_list>
 #include <memory>

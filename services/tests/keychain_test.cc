@@ -1,10 +1,5 @@
 // The keychain channel against the prefix's real credential vault.
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <gtest/gtest.h>
-#include <wincred.h>
 
 #include <random>
 #include <set>
@@ -13,6 +8,7 @@
 
 #include "services/keychain_service.h"
 #include "services/tests/channel_harness.h"
+#include "win/windows.h"
 
 namespace orvalin::testing {
 namespace {

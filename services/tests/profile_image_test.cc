@@ -1,9 +1,5 @@
 // The profile image channel: file reading and typing through the dialog
 // seam, and once through the real file dialog driven under Xvfb.
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,6 +12,8 @@
 #include "services/profile_image_internal.h"
 #include "services/profile_image_service.h"
 #include "services/tests/channel_harness.h"
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 namespace orvalin::testing {
 namespace {
@@ -93,11 +91,11 @@ TEST_F(ProfileImageTest, ReadsWholeFilesUpToTenMebibytesAndCancelIsNull) {
 
   // Another opener holding the file open for writing does not stop the read.
   const std::wstring busy = Write(L"busy.jpg", {1, 2, 3});
-  HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  win::KernelHandle writer(CreateFileW(
+      busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(writer.IsValid());
   ExpectSuccess(Pick(busy), ImageMap({1, 2, 3}, false));
-  CloseHandle(writer);
 }
 
 TEST_F(ProfileImageTest, TypeFollowsTheLowerCasedTextAfterTheLastDot) {
@@ -141,8 +139,7 @@ TEST_F(ProfileImageTest, RealDialogReturnsTheTypedFilesBytes) {
   // Wine starts a Unix program as a Unix process of its own.
   ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr,
                              FALSE, 0, nullptr, nullptr, &startup, &process));
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  win::KernelHandle thread(process.hThread), child(process.hProcess);
 
   Answer answer = harness_.Call(kChannel, "pickProfileImage");
   DeleteFileW((L"Z:" + script).c_str());

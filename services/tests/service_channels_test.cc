@@ -3,10 +3,6 @@
 // answers every argument shape exactly once.
 #include "services/service_channels.h"
 
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +16,7 @@
 #include "services/pdf_export_service.h"
 #include "services/profile_image_internal.h"
 #include "services/tests/channel_harness.h"
+#include "win/windows.h"
 
 namespace orvalin::testing {
 namespace {
