@@ -24,6 +24,9 @@ trap wine_session_stop EXIT
 wine_session_start "$root/build/windows"
 ctest --preset windows
 
+echo "== release tree and installer"
+bash scripts/package.sh
+
 if [[ -d tests/e2e ]] && compgen -G "tests/e2e/test_*.py" >/dev/null; then
   echo "== end to end (Wine, Xvfb)"
   ORVALIN_BUILD_DIR="$root/build/windows" /usr/bin/python3 -m pytest -q \

@@ -24,6 +24,9 @@ LIBRARIES = ["flutter_windows.dll", "url_launcher_windows_plugin.dll",
 DOWNGRADE = ("A newer version of Orvalin AI is already installed. To install "
              "this older version, uninstall Orvalin AI first.")
 
+# The module's first test packages twice (two versions of the release tree).
+pytestmark = pytest.mark.timeout(900)
+
 
 def package(*args, env=None, check=True):
     """Runs scripts/package.sh; returns (exit code, output, summary)."""
