@@ -2,7 +2,7 @@
 #ifndef RUNNER_APP_CONSTANTS_H_
 #define RUNNER_APP_CONSTANTS_H_
 
-#include <windows.h>
+#include "win/windows.h"
 
 // The top-level window's title; a later instance looks for it.
 inline constexpr wchar_t kWindowTitle[] = L"Orvalin AI";

@@ -1,12 +1,9 @@
 #include "runner/command_line.h"
 
-#include <shellapi.h>
-
-#include <cwchar>
-
 #include "runner/return_url.h"
+#include "win/text.h"
 
-void ArgumentList::LocalFreeDeleter::operator()(wchar_t** arguments) const {
+void ArgumentList::LocalFreeTraits::Close(Handle arguments) {
   LocalFree(arguments);
 }
 
@@ -37,21 +34,6 @@ std::vector<std::string> CommandLineArgumentsUtf8(const wchar_t* command_line) {
 }
 
 std::string ArgumentToUtf8(const wchar_t* text) {
-  if (text == nullptr) {
-    return std::string();
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1,
-                                       nullptr, 0, nullptr, nullptr);
-  const int length = size - 1;
-  if (size == 0 || length == 0) {
-    return std::string();
-  }
-  std::string utf8(length, '\0');
-  const int converted = WideCharToMultiByte(
-      CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(std::wcslen(text)),
-      utf8.data(), length, nullptr, nullptr);
-  if (converted == 0) {
-    return std::string();
-  }
-  return utf8;
+  return text != nullptr ? orvalin::win::Utf16ToUtf8Strict(text).value_or("")
+                         : std::string();
 }

@@ -3,12 +3,12 @@
 #ifndef RUNNER_COMMAND_LINE_H_
 #define RUNNER_COMMAND_LINE_H_
 
-#include <windows.h>
-
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 // The arguments of a command line as CommandLineToArgvW splits them; the
 // array is freed with LocalFree when the list goes away.
@@ -17,17 +17,18 @@ class ArgumentList {
   explicit ArgumentList(const wchar_t* command_line);
 
   // False when the split failed; the list is then empty.
-  bool ok() const { return arguments_ != nullptr; }
+  bool ok() const { return arguments_.IsValid(); }
   int count() const { return count_; }
-  const wchar_t* operator[](int index) const { return arguments_.get()[index]; }
+  const wchar_t* operator[](int index) const { return arguments_.Get()[index]; }
 
  private:
-  struct LocalFreeDeleter {
-    void operator()(wchar_t** arguments) const;
+  struct LocalFreeTraits {
+    using Handle = wchar_t**;
+    static void Close(Handle arguments);
   };
 
   int count_ = 0;
-  std::unique_ptr<wchar_t*, LocalFreeDeleter> arguments_;
+  orvalin::win::UniqueHandle<LocalFreeTraits> arguments_;
 };
 
 // The first return URL after the program name, its case unchanged.

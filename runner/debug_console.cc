@@ -1,12 +1,12 @@
 #include "runner/debug_console.h"
 
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <iostream>
 
 #include "embedding/flutter_windows.h"
+#include "win/windows.h"
 
 namespace {
 

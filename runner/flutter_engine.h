@@ -2,9 +2,6 @@
 #ifndef RUNNER_FLUTTER_ENGINE_H_
 #define RUNNER_FLUTTER_ENGINE_H_
 
-// Before the messenger header, which undoes <windows.h>'s SendMessage macro.
-#include <windows.h>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +10,7 @@
 #include "client/binary_messenger_impl.h"
 #include "embedding/flutter_windows.h"
 #include "runner/engine_project.h"
+#include "win/windows.h"
 
 namespace flutter {
 

@@ -2,14 +2,13 @@
 #ifndef RUNNER_FLUTTER_VIEW_CONTROLLER_H_
 #define RUNNER_FLUTTER_VIEW_CONTROLLER_H_
 
-#include <windows.h>
-
 #include <memory>
 #include <optional>
 
 #include "embedding/flutter_windows.h"
 #include "runner/engine_project.h"
 #include "runner/flutter_engine.h"
+#include "win/windows.h"
 
 namespace flutter {
 

@@ -3,14 +3,13 @@
 #ifndef RUNNER_FLUTTER_WINDOW_H_
 #define RUNNER_FLUTTER_WINDOW_H_
 
-#include <windows.h>
-
 #include <memory>
 
 #include "runner/engine_project.h"
 #include "runner/flutter_engine.h"
 #include "runner/flutter_view_controller.h"
 #include "runner/win32_window.h"
+#include "win/windows.h"
 
 // Plugin registrar names, in registration order.
 inline constexpr char kUrlLauncherRegistrarName[] = "UrlLauncherWindows";

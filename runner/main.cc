@@ -1,14 +1,10 @@
 // Entry point: one instance per logon; a later instance hands its return URL
 // to the running one and leaves.
-#include <objbase.h>
-#include <windows.h>
-
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "runner/app_constants.h"
-#include "runner/com_apartment.h"
 #include "runner/command_line.h"
 #include "runner/debug_console.h"
 #include "runner/engine_project.h"
@@ -16,6 +12,9 @@
 #include "runner/single_instance.h"
 #include "runner/url_scheme.h"
 #include "services/auth_callback_relay.h"
+#include "win/com.h"
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 namespace {
 
@@ -39,14 +38,16 @@ void RunMessageLoop() {
   }
 }
 
-int RunFirstInstance(UniqueHandle mutex,
+int RunFirstInstance(orvalin::win::KernelHandle mutex,
                      const std::optional<std::wstring>& start_url) {
   RegisterUrlScheme();
   // No channel exists yet, so the relay keeps the URL as pending.
   if (start_url) {
     orvalin::AuthCallbackRelay::Instance().Deliver(*start_url);
   }
-  auto com = std::make_unique<ComApartment>();
+  // The main thread's single-threaded apartment, held for the message loop.
+  auto com =
+      std::make_unique<orvalin::win::ComInitializer>(COINIT_APARTMENTTHREADED);
 
   flutter::EngineProject project(L"data");
   project.set_dart_entrypoint_arguments(CommandLineArgumentsUtf8());
@@ -54,7 +55,7 @@ int RunFirstInstance(UniqueHandle mutex,
   if (!window->Create(kWindowTitle, Win32Window::Point(10, 10),
                       Win32Window::Size(1280, 720))) {
     com->Abandon();
-    mutex.reset();
+    mutex.Reset();
     window.reset();
     return 1;
   }
@@ -64,7 +65,7 @@ int RunFirstInstance(UniqueHandle mutex,
   // The mutex goes before the window object, so an instance started during
   // teardown becomes a first instance.
   com.reset();
-  mutex.reset();
+  mutex.Reset();
   window.reset();
   return 0;
 }
@@ -79,7 +80,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   if (claim.another_instance_running) {
     // Let go before waiting for the window: a handle kept while looking
     // would make an instance started meanwhile a later one as well.
-    claim.mutex.reset();
+    claim.mutex.Reset();
     HandOffResult hand_off = HandOffToRunningInstance(start_url);
     if (!hand_off.claim) {
       return hand_off.exit_code;

@@ -2,10 +2,10 @@
 #ifndef RUNNER_RETURN_URL_H_
 #define RUNNER_RETURN_URL_H_
 
-#include <windows.h>
-
 #include <optional>
 #include <string>
+
+#include "win/windows.h"
 
 // Tried in this order; all lower case.
 inline constexpr const wchar_t* kReturnUrlPrefixes[] = {

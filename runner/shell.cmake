@@ -9,7 +9,7 @@ add_library(shell_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/single_instance.cc
   ${CMAKE_CURRENT_LIST_DIR}/url_scheme.cc)
 target_include_directories(shell_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(shell_core PUBLIC advapi32 shell32 user32)
+target_link_libraries(shell_core PUBLIC orvalin_win advapi32 shell32 user32)
 
 # The windows and the debug console: these call into the engine's DLL.
 add_library(shell STATIC

@@ -34,7 +34,7 @@ InstanceClaim ClaimSingleInstance() {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName);
   // Read before anything else can overwrite the last error.
   claim.another_instance_running = GetLastError() == ERROR_ALREADY_EXISTS;
-  claim.mutex.reset(mutex);
+  claim.mutex.Reset(mutex);
   return claim;
 }
 
@@ -85,7 +85,7 @@ HandOffResult HandOffToRunningInstance(
     }
     // Let go at once: a handle kept while waiting would make an instance
     // started meanwhile a later one as well.
-    claim.mutex.reset();
+    claim.mutex.Reset();
     if (GetTickCount64() >= deadline) {
       std::cerr << "No window of the running instance within "
                 << wait_ms / 1000.0 << " s; the hand-off is given up."

@@ -3,21 +3,15 @@
 #ifndef RUNNER_SINGLE_INSTANCE_H_
 #define RUNNER_SINGLE_INSTANCE_H_
 
-#include <windows.h>
-
-#include <memory>
 #include <optional>
 #include <string>
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle =
-    std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 // The single-instance mutex of this process, if it could be made or opened.
 struct InstanceClaim {
-  UniqueHandle mutex;
+  orvalin::win::KernelHandle mutex;
   bool another_instance_running = false;
 };
 

@@ -5,6 +5,9 @@
 #include "embedding/flutter_windows.h"
 #include "runner/app_constants.h"
 #include "runner/resources/resource.h"
+#include "win/registry_key.h"
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 namespace {
 
@@ -54,18 +57,17 @@ int Scale(int value, double scale) { return static_cast<int>(value * scale); }
 // Lets Windows scale the non-client area of a per-monitor window; the export
 // is absent on old systems.
 void EnableNonClientScaling(HWND window) {
-  HMODULE user32 = LoadLibraryA("User32.dll");
-  if (user32 == nullptr) {
+  const orvalin::win::LibraryHandle user32(LoadLibraryA("User32.dll"));
+  if (!user32) {
     return;
   }
   using EnableNonClientDpiScaling = BOOL(WINAPI*)(HWND);
   auto enable =
       reinterpret_cast<EnableNonClientDpiScaling>(reinterpret_cast<void*>(
-          GetProcAddress(user32, "EnableNonClientDpiScaling")));
+          GetProcAddress(user32.Get(), "EnableNonClientDpiScaling")));
   if (enable != nullptr) {
     enable(window);
   }
-  FreeLibrary(user32);
 }
 
 }  // namespace
@@ -101,15 +103,14 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
 }
 
 bool Win32Window::Show() {
-  return ShowWindow(window_handle_, SW_SHOWNORMAL) != 0;
+  return ShowWindow(window_handle_.Get(), SW_SHOWNORMAL) != 0;
 }
 
 void Win32Window::Destroy() {
   OnWindowDestroyed();
-  if (window_handle_ != nullptr) {
-    DestroyWindow(window_handle_);
-    window_handle_ = nullptr;
-  }
+  // Clears the stored handle before destroying, so the WM_DESTROY that this
+  // re-enters finds nothing left to destroy.
+  window_handle_.Reset();
   if (live_window_count_ == 0) {
     WindowClassRegistry::Get().Unregister();
   }
@@ -117,7 +118,7 @@ void Win32Window::Destroy() {
 
 void Win32Window::AttachContent(HWND content) {
   child_content_ = content;
-  SetParent(content, window_handle_);
+  SetParent(content, window_handle_.Get());
   const RECT frame = ClientRect();
   MoveWindow(content, frame.left, frame.top, frame.right - frame.left,
              frame.bottom - frame.top, TRUE);
@@ -126,7 +127,7 @@ void Win32Window::AttachContent(HWND content) {
 
 RECT Win32Window::ClientRect() const {
   RECT frame = {};
-  GetClientRect(window_handle_, &frame);
+  GetClientRect(window_handle_.Get(), &frame);
   return frame;
 }
 
@@ -138,7 +139,7 @@ LRESULT CALLBACK Win32Window::WindowProc(HWND window, UINT message,
     auto* self = static_cast<Win32Window*>(create->lpCreateParams);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     EnableNonClientScaling(window);
-    self->window_handle_ = window;
+    self->window_handle_.Reset(window);
     return DefWindowProcW(window, message, wparam, lparam);
   }
   auto* self =
@@ -153,7 +154,8 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
                                    LPARAM lparam) noexcept {
   switch (message) {
     case WM_DESTROY:
-      window_handle_ = nullptr;
+      // The window is already going; only the ownership is given up.
+      window_handle_.Take();
       Destroy();
       if (quit_when_closed_) {
         PostQuitMessage(0);
@@ -190,9 +192,8 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
 
 std::optional<bool> Win32Window::ReadDarkThemeSetting() {
   DWORD light = 0;
-  DWORD size = sizeof(light);
-  if (RegGetValueW(HKEY_CURRENT_USER, kThemeKey, kLightThemeValue,
-                   RRF_RT_REG_DWORD, nullptr, &light, &size) != ERROR_SUCCESS) {
+  if (orvalin::win::ReadDword(HKEY_CURRENT_USER, kThemeKey, kLightThemeValue,
+                              &light) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return light == 0;

@@ -3,10 +3,11 @@
 #ifndef RUNNER_WIN32_WINDOW_H_
 #define RUNNER_WIN32_WINDOW_H_
 
-#include <windows.h>
-
 #include <optional>
 #include <string>
+
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 class Win32Window {
  public:
@@ -38,7 +39,7 @@ class Win32Window {
   // Makes |content| the child that fills the client area and has the focus.
   void AttachContent(HWND content);
 
-  HWND Handle() const { return window_handle_; }
+  HWND Handle() const { return window_handle_.Get(); }
   RECT ClientRect() const;
   void SetQuitWhenClosed(bool quit_when_closed) {
     quit_when_closed_ = quit_when_closed;
@@ -67,7 +68,8 @@ class Win32Window {
   static int live_window_count_;
 
   bool quit_when_closed_ = false;
-  HWND window_handle_ = nullptr;
+  orvalin::win::WindowHandle window_handle_;
+  // Owned by the view controller.
   HWND child_content_ = nullptr;
 };
 

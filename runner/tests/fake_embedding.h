@@ -6,13 +6,12 @@
 #ifndef RUNNER_TESTS_FAKE_EMBEDDING_H_
 #define RUNNER_TESTS_FAKE_EMBEDDING_H_
 
-#include <windows.h>
-
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "embedding/flutter_windows.h"
+#include "win/windows.h"
 
 namespace flutter::testing {
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -40,29 +39,26 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wparam,
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-struct WindowDestroyer {
-  void operator()(HWND window) const { DestroyWindow(window); }
-};
-using UniqueWindow =
-    std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+using orvalin::win::KernelHandle;
+using orvalin::win::WindowHandle;
 
 // A hidden top-level window that records what it receives.
-UniqueWindow MakeWindow(const wchar_t* class_name, const wchar_t* title) {
+WindowHandle MakeWindow(const wchar_t* class_name, const wchar_t* title) {
   WNDCLASSW window_class = {};
   window_class.lpfnWndProc = RecordingProc;
   window_class.hInstance = GetModuleHandleW(nullptr);
   window_class.lpszClassName = class_name;
   RegisterClassW(&window_class);  // fails harmlessly the second time
-  return UniqueWindow(CreateWindowExW(0, class_name, title, WS_OVERLAPPEDWINDOW,
+  return WindowHandle(CreateWindowExW(0, class_name, title, WS_OVERLAPPEDWINDOW,
                                       0, 0, 100, 100, nullptr, nullptr,
                                       GetModuleHandleW(nullptr), nullptr));
 }
 
 TEST(ClaimSingleInstance, SeesAnotherHandleOfTheMutex) {
-  UniqueHandle other(CreateMutexW(nullptr, FALSE, kMutexName));
+  KernelHandle other(CreateMutexW(nullptr, FALSE, kMutexName));
   ASSERT_TRUE(other);
   EXPECT_TRUE(ClaimSingleInstance().another_instance_running);
-  other.reset();
+  other.Reset();
   // Once every handle is closed the name is free again.
   InstanceClaim first = ClaimSingleInstance();
   EXPECT_TRUE(first.mutex);
@@ -71,8 +67,8 @@ TEST(ClaimSingleInstance, SeesAnotherHandleOfTheMutex) {
 
 TEST(HandOffToRunningInstance, SendsOneRecordToTheRunningWindow) {
   InstanceClaim running_claim = ClaimSingleInstance();
-  UniqueWindow running = MakeWindow(kClass, kTitle);
-  UniqueWindow decoy = MakeWindow(L"CabinetWClass", kTitle);  // newer
+  WindowHandle running = MakeWindow(kClass, kTitle);
+  WindowHandle decoy = MakeWindow(L"CabinetWClass", kTitle);  // newer
 
   g_received = Received();
   const std::wstring url = L"ORVALINAI://login-callback?code=\xD55C";
@@ -82,7 +78,7 @@ TEST(HandOffToRunningInstance, SendsOneRecordToTheRunningWindow) {
   EXPECT_FALSE(result.claim);
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(g_received.count, 1);
-  EXPECT_EQ(g_received.to, running.get());
+  EXPECT_EQ(g_received.to, running.Get());
   EXPECT_EQ(g_received.sender, 0u);
   EXPECT_EQ(g_received.id, 0x8001u);
   EXPECT_EQ(g_received.payload, url + L'\0');  // terminator counted
@@ -102,7 +98,7 @@ TEST(HandOffToRunningInstance, TakesOverWhenTheRunningInstanceEnds) {
   InstanceClaim running = ClaimSingleInstance();
   std::thread ending([&] {
     Sleep(200);
-    running.mutex.reset();
+    running.mutex.Reset();
   });
   const ULONGLONG start = GetTickCount64();
   HandOffResult result = HandOffToRunningInstance(std::nullopt, 5000);

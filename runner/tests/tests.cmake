@@ -21,7 +21,8 @@ add_executable(shell_window_test
   ${_runner}/flutter_window.cc ${_runner}/win32_window.cc)
 orvalin_add_app_resources(shell_window_test)
 target_link_libraries(shell_window_test PRIVATE
-  shell_core services client_testing dwmapi ole32 GTest::gtest_main)
+  shell_core services client_testing orvalin_win dwmapi ole32
+  GTest::gtest_main)
 orvalin_add_test(shell_window_test)
 
 # Helper programs for the end-to-end tests, built into the bundle.

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "runner/app_constants.h"
-#include "runner/com_apartment.h"
 #include "runner/tests/fake_embedding.h"
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 namespace {
 
@@ -88,10 +88,11 @@ TEST(Win32Window, ChildContentFillsTheClientAreaAndHasFocus) {
   ASSERT_TRUE(window.Create(L"content", {0, 0}, {400, 300}));
   window.Show();
   // Made under a hidden holder, as a view's window is before it is attached.
-  HWND holder = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 9, 9,
-                                nullptr, nullptr, nullptr, nullptr);
+  const orvalin::win::WindowHandle holder(
+      CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 9, 9, nullptr,
+                      nullptr, nullptr, nullptr));
   HWND child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0,
-                               9, 9, holder, nullptr, nullptr, nullptr);
+                               9, 9, holder.Get(), nullptr, nullptr, nullptr);
   window.AttachContent(child);
   EXPECT_EQ(GetParent(child), window.Handle());
   EXPECT_EQ(GetFocus(), child);
@@ -106,7 +107,6 @@ TEST(Win32Window, ChildContentFillsTheClientAreaAndHasFocus) {
   SetFocus(nullptr);
   SendMessageW(window.Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
   EXPECT_EQ(GetFocus(), child);
-  DestroyWindow(holder);
 }
 
 TEST(Win32Window, ClosingEndsTheLoopOnlyWhenAsked) {
@@ -161,18 +161,6 @@ TEST(Win32Window, ZeroThemeSettingMeansDarkAnythingUnreadableNothing) {
     }
     EXPECT_EQ(Win32Window::ReadDarkThemeSetting(), dark) << type;
   }
-}
-
-// A thread already in the multithreaded apartment is refused the single-
-// threaded one (RPC_E_CHANGED_MODE); that thread's COM is not ours to end.
-TEST(ComApartment, BalancesOnlyASuccessfulInitialisation) {
-  std::thread([] {
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    { ComApartment refused; }
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
-    CoUninitialize();
-    CoUninitialize();
-  }).join();
 }
 
 }  // namespace

@@ -5,13 +5,12 @@
 // decoy_window <lifetime_ms> hung: a running instance that hangs: it holds
 // the single-instance mutex and a window of the host's class and title,
 // prints "ready" and then handles no message for <lifetime_ms>.
-#include <windows.h>
-
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
 #include "runner/app_constants.h"
+#include "win/windows.h"
 
 namespace {
 

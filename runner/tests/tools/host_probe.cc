@@ -23,8 +23,6 @@
 //                           for an instance to make the mutex. Prints
 //                           "waiting" (with "next"), "holding", "released"
 // Exit code 0 when the window was found, 2 when it was not.
-#include <windows.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -38,6 +36,8 @@
 #include "runner/app_constants.h"
 #include "runner/single_instance.h"
 #include "runner/tests/tools/malformed_copydata.h"
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 namespace {
 
@@ -111,22 +111,23 @@ void PrintInfo(HWND window) {
 }
 
 int HoldMutex(const wchar_t* release_file, bool next) {
-  HANDLE mutex = nullptr;
+  orvalin::win::KernelHandle mutex;
   if (next) std::printf("waiting\n");
   std::fflush(stdout);
-  while (next && (mutex = OpenMutexW(SYNCHRONIZE, FALSE,
-                                     kSingleInstanceMutexName)) == nullptr) {
+  while (next) {
+    mutex.Reset(OpenMutexW(SYNCHRONIZE, FALSE, kSingleInstanceMutexName));
+    if (mutex) break;
     Sleep(1);
   }
-  if (mutex == nullptr) {
-    mutex = CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName);
+  if (!mutex) {
+    mutex.Reset(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
   }
   std::printf("holding\n");
   std::fflush(stdout);
   while (GetFileAttributesW(release_file) == INVALID_FILE_ATTRIBUTES) {
     Sleep(50);
   }
-  CloseHandle(mutex);
+  mutex.Reset();
   std::printf("released\n");
   return 0;
 }

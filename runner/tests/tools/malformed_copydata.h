@@ -4,13 +4,12 @@
 #ifndef RUNNER_TESTS_TOOLS_MALFORMED_COPYDATA_H_
 #define RUNNER_TESTS_TOOLS_MALFORMED_COPYDATA_H_
 
-#include <windows.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "runner/app_constants.h"
+#include "win/windows.h"
 
 struct MalformedCopyData {
   const char* name;

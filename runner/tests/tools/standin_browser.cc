@@ -3,12 +3,11 @@
 // log, "signs in" at once, and opens the sign-in's return address through
 // the shell, as a browser does: the redirect_to parameter of the URL (or
 // orvalinai://login-callback) with ?code=standin-code appended.
-#include <windows.h>
-// shellapi.h builds on the types of windows.h.
-#include <shellapi.h>
-
 #include <cstdio>
 #include <string>
+
+#include "win/text.h"
+#include "win/windows.h"
 
 namespace {
 
@@ -48,11 +47,7 @@ std::wstring ReturnAddress(const std::wstring& url) {
 void AppendLine(const std::wstring& path, const std::wstring& line) {
   FILE* log = nullptr;
   if (_wfopen_s(&log, path.c_str(), L"ab") != 0 || log == nullptr) return;
-  const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0,
-                                       nullptr, nullptr);
-  std::string utf8(size > 0 ? size - 1 : 0, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8.data(), size, nullptr,
-                      nullptr);
+  const std::string utf8 = orvalin::win::Utf16ToUtf8Lenient(line);
   std::fprintf(log, "%s\n", utf8.c_str());
   std::fclose(log);
 }
