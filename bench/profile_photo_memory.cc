@@ -2,12 +2,6 @@
 // multiple of the file size. The profile image channel runs over the
 // recording fake of the embedding; the dialog seam names a file written
 // here. The fake keeps a copy of the answer, as the engine copies it.
-// clang-format off
-#include <windows.h>  // first: the headers below need it
-// clang-format on
-
-#include <psapi.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -21,6 +15,8 @@
 #include "client/testing/fake_messenger.h"
 #include "services/profile_image_internal.h"
 #include "services/profile_image_service.h"
+#include "win/unique_handle.h"
+#include "win/windows.h"
 
 namespace {
 
@@ -33,9 +29,10 @@ std::wstring ChoosePhoto(HWND) { return g_photo_path; }
 
 // Written in small pieces, so that making the file raises no peak.
 bool WritePhoto(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const orvalin::win::KernelHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   std::vector<uint8_t> chunk(64 * 1024);
   bool ok = true;
   for (size_t written = 0; ok && written < kFileBytes;
@@ -44,11 +41,10 @@ bool WritePhoto(const std::wstring& path) {
       chunk[i] = static_cast<uint8_t>((written + i) * 131 % 251);
     }
     DWORD done = 0;
-    ok = WriteFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &done,
-                   nullptr) &&
+    ok = WriteFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()),
+                   &done, nullptr) &&
          done == chunk.size();
   }
-  CloseHandle(file);
   return ok;
 }
 

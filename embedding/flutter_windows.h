@@ -6,7 +6,9 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <windows.h>
+// The window and message types only: <windows.h> itself would bring back
+// the SendMessage macro wherever this header follows the messenger's.
+#include <windef.h>
 
 #include "embedding/flutter_export.h"
 #include "embedding/flutter_messenger.h"

@@ -1,9 +1,9 @@
 // The one way this tree includes the Windows headers. Include this instead of
-// <windows.h>, <shellapi.h>, <wincred.h>, <mmsystem.h> or <knownfolders.h>:
-// those four build on <windows.h>, and <windows.h> itself maps SendMessage to
-// SendMessageW, which would rename the messenger's SendMessage operation in
-// any file that includes it after client/. With this header the order of
-// includes no longer matters.
+// <windows.h>, <shellapi.h>, <wincred.h>, <mmsystem.h>, <knownfolders.h> or
+// <psapi.h>: those build on <windows.h>, and <windows.h> itself maps
+// SendMessage to SendMessageW, which would rename the messenger's SendMessage
+// operation in any file that includes it after client/. With this header the
+// order of includes no longer matters.
 #ifndef WIN_WINDOWS_H_
 #define WIN_WINDOWS_H_
 
@@ -26,6 +26,7 @@
 // clang-format off: these need <windows.h> before them.
 #include <knownfolders.h>
 #include <mmsystem.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <wincred.h>
 // clang-format on

@@ -7,8 +7,6 @@
 //               answers Success()
 //   quit        answers Success(), then closes the window
 // Exits 0 once the window is gone, 1 when the view could not be created.
-#include <windows.h>
-
 #include <memory>
 #include <optional>
 #include <string>
