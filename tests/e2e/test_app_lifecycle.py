@@ -60,6 +60,10 @@ def test_claimed_messages_never_reach_the_window(launch, wine, bundle_dir):
     assert probe(wine, bundle_dir, "font") == (0, ["font 0"])
     url = "orvalinai://login-callback?code=claimed"
     assert probe(wine, bundle_dir, "url", url) == (0, ["url 0"])
+    # The stand-in reports each message over its connection, after the fact.
+    dart.wait_event("window_message",
+                    lambda d: d["message"] == WM_COPYDATA and d["claimed"],
+                    since=mark)
     claimed = [e.data["message"] for e in dart.events[mark:]
                if e.name == "window_message" and e.data["claimed"]]
     assert claimed == [WM_FONTCHANGE, WM_COPYDATA]

@@ -28,6 +28,12 @@ inline const std::vector<MalformedCopyData>& MalformedCopyDataRecords() {
   const std::wstring url = L"orvalinai://login-callback?code=malformed";
   static std::vector<char> good = PayloadBytes(url);
   static std::vector<char> open_ended = PayloadBytes(url, false);
+  // One byte past the terminator: an odd size whose last whole unit is zero.
+  static std::vector<char> padded = [] {
+    std::vector<char> bytes = good;
+    bytes.push_back('\0');
+    return bytes;
+  }();
   static std::vector<char> web = PayloadBytes(L"https://example.com/callback");
   static std::vector<char> huge = PayloadBytes(url + std::wstring(8200, 'x'));
   const DWORD size = static_cast<DWORD>(good.size());
@@ -39,7 +45,7 @@ inline const std::vector<MalformedCopyData>& MalformedCopyDataRecords() {
       {"null_data", {id, size, nullptr}},
       {"size_0", {id, 0, good.data()}},
       {"size_1", {id, 1, good.data()}},
-      {"odd_size", {id, size - 1, good.data()}},
+      {"odd_size", {id, size + 1, padded.data()}},
       {"above_16384", {id, static_cast<DWORD>(huge.size()), huge.data()}},
       {"unterminated",
        {id, static_cast<DWORD>(open_ended.size()), open_ended.data()}},
