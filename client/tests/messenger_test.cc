@@ -206,5 +206,41 @@ TEST_F(MethodChannelTest, HandlerOwningItsChannelCanBeRemovedOrReplaced) {
   EXPECT_EQ(fake_.DeliverAndRespond(kChannel, {0x07, 1, 'm', 0x00}), Bytes{});
 }
 
+// Calls in and out, answered at once or later, must leave the live heap
+// where a warm-up left it: a few bytes kept per call would show as many
+// kilobytes.
+TEST_F(MethodChannelTest, HeapDoesNotGrowOverManyCalls) {
+  std::unique_ptr<MethodResult<>> later;
+  channel_->SetCallHandler([&later](const MethodCall<>& call,
+                                    std::unique_ptr<MethodResult<>> result) {
+    if (call.MethodName() == "later") {
+      later = std::move(result);
+    } else {
+      result->Error("code", "message", *call.Arguments());
+    }
+  });
+  const Bytes incoming[] = {{0x07, 5, 'l', 'a', 't', 'e', 'r', 0x07, 1, 'a'},
+                            {0x07, 4, 'f', 'a', 'i', 'l', 0x07, 1, 'b'}};
+  const auto exchange = [&](int calls) {
+    for (int i = 0; i < calls; ++i) {
+      const uint64_t token = fake_.Deliver(kChannel, incoming[i % 2]);
+      if (later) later->Success();
+      later.reset();
+      ASSERT_EQ(fake_.ResponseCount(token), 1);
+      auto log = std::make_shared<std::vector<std::string>>();
+      channel_->InvokeMethod("ask", std::make_unique<V>("x"),
+                             std::make_unique<RecordingResult>(log));
+      ASSERT_TRUE(fake_.AnswerNextSent({0x00, 0x07, 1, 'y'}));
+      fake_.responses_.clear();
+      fake_.ClearSent();
+    }
+  };
+  exchange(500);
+  const size_t warm = LiveBytes();
+  exchange(5000);
+  EXPECT_LE(LiveBytes(), warm + 1024);
+  EXPECT_EQ(fake_.release_count(), fake_.add_ref_count());
+}
+
 }  // namespace
 }  // namespace flutter::testing

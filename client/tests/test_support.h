@@ -71,6 +71,8 @@ class RecordingResult : public MethodResult<> {
 
 // Bytes handed to operator new since the program started.
 size_t AllocatedBytes();
+// Bytes held through operator new right now.
+size_t LiveBytes();
 
 }  // namespace flutter::testing
 
