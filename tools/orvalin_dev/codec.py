@@ -127,24 +127,23 @@ class _TypedList(list):
         return f"{type(self).__name__}({list.__repr__(self)})"
 
 
-class Int32List(_TypedList):
+class _IntList(_TypedList):
+    """Signed integers of `_size` bytes; a value out of range is refused."""
+
+    def _check(self, v):
+        v = int(v)
+        bits = 8 * self._size
+        if not -(1 << (bits - 1)) <= v < (1 << (bits - 1)):
+            raise OverflowError(f"{v} does not fit in {bits} bits")
+        return v
+
+
+class Int32List(_IntList):
     _format, _size, _align, _tag = "i", 4, 4, 9
 
-    def _check(self, v):
-        v = int(v)
-        if not INT32_MIN <= v <= INT32_MAX:
-            raise OverflowError(f"{v} does not fit in 32 bits")
-        return v
 
-
-class Int64List(_TypedList):
+class Int64List(_IntList):
     _format, _size, _align, _tag = "q", 8, 8, 10
-
-    def _check(self, v):
-        v = int(v)
-        if not INT64_MIN <= v <= INT64_MAX:
-            raise OverflowError(f"{v} does not fit in 64 bits")
-        return v
 
 
 class Float64List(_TypedList):
