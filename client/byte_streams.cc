@@ -1,5 +1,6 @@
 #include "client/byte_streams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -78,15 +79,24 @@ void ByteBufferStreamWriter::WriteByte(uint8_t byte) {
 }
 
 void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
-  // A large block that does not fit gets exact room plus a little for the
-  // small values that usually follow it; the vector's doubling would
-  // otherwise copy the whole block again for the next few bytes.
-  if (length >= kLargeBlock && length > buffer_->capacity() - buffer_->size()) {
-    buffer_->reserve(buffer_->size() + length + kRoomAfterLargeBlock);
+  if (length > buffer_->capacity() - buffer_->size()) {
+    Grow(length);
   }
   if (length > 0) {
     buffer_->insert(buffer_->end(), bytes, bytes + length);
   }
+}
+
+void ByteBufferStreamWriter::Grow(size_t length) {
+  // Small writes are left to the vector, which doubles.
+  if (length < kLargeBlock) {
+    return;
+  }
+  // A large block gets room for itself and the small values that usually
+  // follow it, so a message of one block is allocated once; never less
+  // than double, or each of many large blocks would copy all before it.
+  const size_t needed = buffer_->size() + length + kRoomAfterLargeBlock;
+  buffer_->reserve(std::max(needed, 2 * buffer_->capacity()));
 }
 
 void ByteBufferStreamWriter::AlignWrite(uint8_t alignment) {

@@ -65,6 +65,9 @@ class ByteBufferStreamWriter : public ByteStreamWriter {
   void AlignWrite(uint8_t alignment) override;
 
  private:
+  // Makes room for |length| more bytes that do not fit.
+  void Grow(size_t length);
+
   std::vector<uint8_t>* buffer_;
 };
 

@@ -2,6 +2,7 @@
 // and the fast paths of the streams on both sides of their limits.
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "client/byte_streams.h"
@@ -104,6 +105,37 @@ TEST(StandardCodecTest, WriterReservesAheadOnlyForLargeBlocks) {
     EXPECT_EQ(buffer.capacity(), capacity) << length;
     EXPECT_EQ(buffer.size(), 1 + length);
     EXPECT_EQ(buffer.back(), 7);
+  }
+}
+
+// Many large blocks in one message: growing the vector by a constant
+// factor keeps everything allocated while encoding within a few times the
+// output, where exact growth copies all that came before for each block.
+TEST(StandardCodecTest, ManyLargeBlocksAllocateInProportion) {
+  const V block(Bytes(65536, 7));
+  EncodableList blocks(64, block);
+  EncodableList mixed;
+  for (int32_t i = 0; i < 64; ++i) {
+    mixed.push_back(block);
+    mixed.push_back(V(i));
+  }
+  const std::pair<const char*, std::function<void(ByteStreamWriter*)>>
+      writes[] = {
+          {"blocks", [&](auto* w) { Serializer().WriteValue(V(blocks), w); }},
+          {"mixed", [&](auto* w) { Serializer().WriteValue(V(mixed), w); }},
+          {"writer", [&](auto* w) {
+             for (int i = 0; i < 64; ++i) {
+               w->WriteBytes(std::get<Bytes>(block).data(), 65536);
+               w->WriteByte(1);
+             }
+           }}};
+  for (const auto& [name, write] : writes) {
+    const size_t allocated_before = AllocatedBytes();
+    Bytes message;
+    ByteBufferStreamWriter writer(&message);
+    write(&writer);
+    EXPECT_GT(message.size(), 64u * 65536) << name;
+    EXPECT_LT(AllocatedBytes() - allocated_before, 4 * message.size()) << name;
   }
 }
 
