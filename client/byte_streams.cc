@@ -79,24 +79,25 @@ void ByteBufferStreamWriter::WriteByte(uint8_t byte) {
 }
 
 void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
-  if (length > buffer_->capacity() - buffer_->size()) {
-    Grow(length);
+  // A large block gets room for itself and the small values that usually
+  // follow it, so a message of one block is allocated once. Small writes
+  // are left to the vector, which doubles.
+  if (length >= kLargeBlock && length > buffer_->capacity() - buffer_->size()) {
+    Reserve(length + kRoomAfterLargeBlock);
   }
   if (length > 0) {
     buffer_->insert(buffer_->end(), bytes, bytes + length);
   }
 }
 
-void ByteBufferStreamWriter::Grow(size_t length) {
-  // Small writes are left to the vector, which doubles.
-  if (length < kLargeBlock) {
+void ByteBufferStreamWriter::Reserve(size_t length) {
+  const size_t capacity = buffer_->capacity();
+  if (length <= capacity - buffer_->size()) {
     return;
   }
-  // A large block gets room for itself and the small values that usually
-  // follow it, so a message of one block is allocated once; never less
-  // than double, or each of many large blocks would copy all before it.
-  const size_t needed = buffer_->size() + length + kRoomAfterLargeBlock;
-  buffer_->reserve(std::max(needed, 2 * buffer_->capacity()));
+  // Never less than double, or each of many large blocks would copy all
+  // that came before it.
+  buffer_->reserve(std::max(buffer_->size() + length, 2 * capacity));
 }
 
 void ByteBufferStreamWriter::AlignWrite(uint8_t alignment) {
