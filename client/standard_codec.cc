@@ -397,24 +397,48 @@ constexpr size_t kMostGuessedPerEntry = 64;
 // Tag, length and padding: all that comes before a block.
 constexpr size_t kMostBeforeBlock = 16;
 
+// Tag and length of a sequence of |count| elements.
+size_t HeaderSize(size_t count) {
+  uint8_t length[5];
+  return 1 + EncodeLength(count, length);
+}
+
+// Tag, length, padding (as much as it can be) and the elements.
+template <typename T>
+size_t TypedListSize(const std::vector<T>& list) {
+  return SaturatingAdd(HeaderSize(list.size()) + sizeof(T) - 1,
+                       list.size() * sizeof(T));
+}
+
 size_t GuessEncodedSize(const EncodableValue& value, int levels) {
-  if (const auto* text = std::get_if<std::string>(&value)) {
-    return kMostBeforeBlock + text->size();
-  }
-  if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&value)) {
-    return kMostBeforeBlock + bytes->size();
-  }
-  if (const auto* list = std::get_if<std::vector<int32_t>>(&value)) {
-    return SaturatingAdd(kMostBeforeBlock, list->size() * sizeof(int32_t));
-  }
-  if (const auto* list = std::get_if<std::vector<int64_t>>(&value)) {
-    return SaturatingAdd(kMostBeforeBlock, list->size() * sizeof(int64_t));
-  }
-  if (const auto* list = std::get_if<std::vector<double>>(&value)) {
-    return SaturatingAdd(kMostBeforeBlock, list->size() * sizeof(double));
-  }
-  if (const auto* list = std::get_if<std::vector<float>>(&value)) {
-    return SaturatingAdd(kMostBeforeBlock, list->size() * sizeof(float));
+  switch (TagFor(value)) {
+    case kInt32:
+      return 1 + sizeof(int32_t);
+    case kInt64:
+      return 1 + sizeof(int64_t);
+    case kFloat64:
+      return 1 + 7 + sizeof(double);
+    case kString: {
+      const auto& text = *std::get_if<std::string>(&value);
+      return HeaderSize(text.size()) + text.size();
+    }
+    case kUInt8List: {
+      const auto& bytes = *std::get_if<std::vector<uint8_t>>(&value);
+      return HeaderSize(bytes.size()) + bytes.size();
+    }
+    case kInt32List:
+      return TypedListSize(*std::get_if<std::vector<int32_t>>(&value));
+    case kInt64List:
+      return TypedListSize(*std::get_if<std::vector<int64_t>>(&value));
+    case kFloat64List:
+      return TypedListSize(*std::get_if<std::vector<double>>(&value));
+    case kFloat32List:
+      return TypedListSize(*std::get_if<std::vector<float>>(&value));
+    case kList:
+    case kMap:
+      break;
+    default:
+      return 1;
   }
   size_t count = 0;
   size_t first = 0;
@@ -429,12 +453,10 @@ size_t GuessEncodedSize(const EncodableValue& value, int levels) {
       first = SaturatingAdd(GuessEncodedSize(map->begin()->first, levels - 1),
                             GuessEncodedSize(map->begin()->second, levels - 1));
     }
-  } else {
-    return kMostBeforeBlock;
   }
   // Later entries tend to be longer: wider numbers, longer texts.
   const size_t entry = std::min(first, kMostGuessedPerEntry);
-  return kMostBeforeBlock + count * std::max<size_t>(entry + entry / 4, 1);
+  return HeaderSize(count) + count * std::max<size_t>(entry + entry / 4, 1);
 }
 
 }  // namespace

@@ -58,6 +58,15 @@ TEST(StandardMethodCodecTest, EncodesTheSameWithAnExtendingSerializer) {
             (Bytes{0x01, 0x07, 0x01, 'c', 0x00, 0x00}));
 }
 
+// A photo's answer is allocated once, at its size: nothing doubles past it.
+TEST(StandardMethodCodecTest, OneLargeBlockIsAllocatedOnce) {
+  const V photo(Bytes(1 << 20, 7));
+  const size_t allocated_before = AllocatedBytes();
+  const std::unique_ptr<Bytes> message = Codec().EncodeSuccess(&photo);
+  EXPECT_LT(AllocatedBytes() - allocated_before, message->size() + 256);
+  EXPECT_EQ(message->capacity(), message->size());
+}
+
 TEST(StandardMethodCodecTest, DecodesResponses) {
   const std::pair<Bytes, std::string> cases[] = {
       {{0x00, 0x00}, "success"},
