@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "client/byte_streams.h"
@@ -24,7 +25,10 @@ class BufferEncoder {
   // True for the standard serializer over the plain buffer writer: no
   // override can then tell this encoder from the stream calls.
   static bool Serves(const StandardCodecSerializer& serializer,
-                     const ByteStreamWriter& stream);
+                     const ByteStreamWriter& stream) {
+    return typeid(serializer) == typeid(StandardCodecSerializer) &&
+           typeid(stream) == typeid(ByteBufferStreamWriter);
+  }
 
   // A guess at |value|'s encoded size, cheap enough to make for every
   // message: exact for numbers, strings and blocks; a list or map counts

@@ -68,9 +68,15 @@ class ByteBufferStreamWriter : public ByteStreamWriter {
 
   // Room for |length| more bytes without reallocating, the capacity
   // growing at least twofold when it must grow.
-  void Reserve(size_t length);
+  void Reserve(size_t length) {
+    if (length > buffer_->capacity() - buffer_->size()) {
+      Grow(length);
+    }
+  }
 
  private:
+  void Grow(size_t length);
+
   std::vector<uint8_t>* buffer_;
 };
 
