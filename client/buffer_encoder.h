@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <typeinfo>
 #include <vector>
 
 #include "client/byte_streams.h"
@@ -25,10 +24,7 @@ class BufferEncoder {
   // True for the standard serializer over the plain buffer writer: no
   // override can then tell this encoder from the stream calls.
   static bool Serves(const StandardCodecSerializer& serializer,
-                     const ByteStreamWriter& stream) {
-    return typeid(serializer) == typeid(StandardCodecSerializer) &&
-           typeid(stream) == typeid(ByteBufferStreamWriter);
-  }
+                     const ByteStreamWriter& stream);
 
   // A guess at |value|'s encoded size, cheap enough to make for every
   // message: exact for numbers, strings and blocks; a list or map counts

@@ -90,10 +90,14 @@ void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
   }
 }
 
-void ByteBufferStreamWriter::Grow(size_t length) {
+void ByteBufferStreamWriter::Reserve(size_t length) {
+  const size_t capacity = buffer_->capacity();
+  if (length <= capacity - buffer_->size()) {
+    return;
+  }
   // Never less than double, or each of many large blocks would copy all
   // that came before it.
-  buffer_->reserve(std::max(buffer_->size() + length, 2 * buffer_->capacity()));
+  buffer_->reserve(std::max(buffer_->size() + length, 2 * capacity));
 }
 
 void ByteBufferStreamWriter::AlignWrite(uint8_t alignment) {

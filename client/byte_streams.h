@@ -68,15 +68,9 @@ class ByteBufferStreamWriter : public ByteStreamWriter {
 
   // Room for |length| more bytes without reallocating, the capacity
   // growing at least twofold when it must grow.
-  void Reserve(size_t length) {
-    if (length > buffer_->capacity() - buffer_->size()) {
-      Grow(length);
-    }
-  }
+  void Reserve(size_t length);
 
  private:
-  void Grow(size_t length);
-
   std::vector<uint8_t>* buffer_;
 };
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -461,6 +462,12 @@ size_t GuessEncodedSize(const EncodableValue& value, int levels) {
 }  // namespace
 
 namespace internal {
+
+bool BufferEncoder::Serves(const StandardCodecSerializer& serializer,
+                           const ByteStreamWriter& stream) {
+  return typeid(serializer) == typeid(StandardCodecSerializer) &&
+         typeid(stream) == typeid(ByteBufferStreamWriter);
+}
 
 size_t BufferEncoder::GuessSize(const EncodableValue& value) {
   return GuessEncodedSize(value, 3);
