@@ -139,11 +139,12 @@ def test_urls_sent_as_the_window_closes_reach_exactly_one_instance(
             assert time.monotonic() < deadline
             time.sleep(0.2)
         takers = [p for p in later if p.running]
-        assert len(takers) == 1
-        assert [p.popen.returncode for p in later if p is not takers[0]] == \
-            [0] * 7
+        assert len(takers) <= 1
+        assert [p.popen.returncode for p in later if p not in takers] == \
+            [0] * (8 - len(takers))
         seen = pushed_urls(app.dart, since)
-        app = takers[0]
+        # All of them may have come before the close: then start anew.
+        app = takers[0] if takers else start_app(launch)
         app.dart.wait_event("next_frame", timeout=30)
         seen += take_pending(app.dart)
         assert sorted(seen) == sorted(urls)
