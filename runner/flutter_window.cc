@@ -65,7 +65,8 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam,
       }
       break;
     case WM_COPYDATA:
-      return HandleForwardedUrl(reinterpret_cast<const COPYDATASTRUCT*>(lparam));
+      return HandleForwardedUrl(
+          reinterpret_cast<const COPYDATASTRUCT*>(lparam));
   }
   return Win32Window::HandleMessage(window, message, wparam, lparam);
 }

@@ -18,9 +18,9 @@ inline constexpr char kVideoPlayerRegistrarName[] = "VideoPlayerWinPluginCApi";
 
 class FlutterWindow : public Win32Window {
  public:
-  explicit FlutterWindow(const flutter::EngineProject& project,
-                         MessageFilter message_filter =
-                             &ChangeWindowMessageFilterEx);
+  explicit FlutterWindow(
+      const flutter::EngineProject& project,
+      MessageFilter message_filter = &ChangeWindowMessageFilterEx);
   ~FlutterWindow() override;
 
  protected:
@@ -30,7 +30,8 @@ class FlutterWindow : public Win32Window {
   void OnWindowDestroyed() override;
 
  private:
-  // The answer to a well-formed hand-off record.
+  // Relays a forwarded return URL; FALSE only for one that can no longer
+  // reach a Dart side, TRUE for every other record.
   LRESULT HandleForwardedUrl(const COPYDATASTRUCT* record);
 
   flutter::EngineProject project_;
@@ -43,6 +44,5 @@ class FlutterWindow : public Win32Window {
 
 // Registers the two plugin libraries with |registry|, in their fixed order.
 void RegisterPluginLibraries(flutter::PluginRegistry* registry);
-
 
 #endif  // RUNNER_FLUTTER_WINDOW_H_

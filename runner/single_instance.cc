@@ -138,8 +138,9 @@ HandOffResult HandOffToRunningInstance(
     if (HWND window = FindShownInstanceWindow()) {
       LetTakeForeground(window);
       const Forwarded forwarded =
-          start_url ? ForwardReturnUrl(window, *start_url, times.send_timeout_ms)
-                    : Forwarded::kTaken;
+          start_url
+              ? ForwardReturnUrl(window, *start_url, times.send_timeout_ms)
+              : Forwarded::kTaken;
       switch (forwarded) {
         case Forwarded::kTaken:
           BringToFront(window);

@@ -62,9 +62,9 @@ struct HandOff {
 
 TEST_F(FlutterWindowTest, RecordAnsweredTrueOnlyWhileAURLCanReachDart) {
   messenger_.ClearSent();
-  EXPECT_EQ(HandOff(L"orvalinai://login-callback?running").SendTo(
-                window_.Handle()),
-            TRUE);
+  EXPECT_EQ(
+      HandOff(L"orvalinai://login-callback?running").SendTo(window_.Handle()),
+      TRUE);
   ASSERT_EQ(messenger_.sent().size(), 1u) << "pushed while running";
 
   // The channel goes with the engine: from the start of the teardown a

@@ -221,8 +221,8 @@ TEST(HandOffToRunningInstance, WaitsOnWhileRefusedAndTakesOverWithItsUrl) {
     Sleep(300);
     running.mutex.Reset();
   });
-  HandOffResult result =
-      HandOffToRunningInstance(L"orvalinai://payment-return?x", {5000, 20, 300});
+  HandOffResult result = HandOffToRunningInstance(
+      L"orvalinai://payment-return?x", {5000, 20, 300});
   ending.join();
   EXPECT_GE(g_received.count, 2) << "asked again while refused";
   ASSERT_TRUE(result.claim);

@@ -1,7 +1,8 @@
-"""A later orvalin_ai.exe meets a first instance that is ending, failed to
-make its window, hangs or is minimised: the return URL still reaches a
-running app, the later instance never waits without bound, and the window
-comes to the front restored."""
+"""A later orvalin_ai.exe meets a first instance that is still starting,
+closing, ending, failed to make its window, hangs or is minimised: the
+return URL reaches exactly one running app or the later instance says why
+not with exit 1, it never waits without bound, and the window comes to the
+front restored."""
 
 import threading
 import time

@@ -1,8 +1,13 @@
-"""A short seeded run of the lifecycle race harness (handoff_races.py):
-every return URL reaches exactly one Dart side, and no two engines run at
-once."""
+"""A short seeded run of the lifecycle race harness
+(bench/handoff_races.py): every return URL reaches exactly one Dart side,
+and no two engines run at once."""
 
-from handoff_races import run_races
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
+
+from handoff_races import run_races  # noqa: E402
 
 
 def test_every_url_reaches_exactly_one_dart_side(bundle_dir, wine, tmp_path):

@@ -13,26 +13,29 @@ Every URL must reach exactly one instance's Dart side (pushed as
 sender exits 1 with its line, which is allowed only against a hung
 instance. Engines of two instances never run at once.
 
-    python3 tests/e2e/handoff_races.py [--hand-offs 500] [--seed 1]
+    /usr/bin/python3 bench/handoff_races.py [--hand-offs 500] [--seed 1]
 
 runs the long version against ORVALIN_BUILD_DIR (default build/windows)
-and prints the figures; test_handoff_races.py runs a short seeded one.
+and prints the figures; tests/e2e/test_handoff_races.py runs a short
+seeded one.
 """
 
 import argparse
 import os
 import random
 import sys
+import tempfile
 import threading
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-sys.path[:0] = [str(HERE), str(HERE.parents[1] / "tools")]
+REPO = Path(__file__).resolve().parents[1]
+sys.path[:0] = [str(REPO / "tests" / "e2e"), str(REPO / "tools")]
 
 from app_support import (  # noqa: E402
     APP, AUTH_CALLBACK, TAKE_PENDING, copy_bundle, probe)
 from orvalin_dev.launch import Launcher  # noqa: E402
+from orvalin_dev.wine import WineSession  # noqa: E402
 
 KINDS = ("slow", "running", "minimised", "closing", "failing", "hung")
 HUNG_LINES = (
@@ -242,10 +245,8 @@ def main():
     parser.add_argument("--hand-offs", type=int, default=500)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
-    from orvalin_dev.wine import WineSession
-    import tempfile
     build_dir = Path(os.environ.get(
-        "ORVALIN_BUILD_DIR", HERE.parents[1] / "build" / "windows")).resolve()
+        "ORVALIN_BUILD_DIR", REPO / "build" / "windows")).resolve()
     wine = WineSession(build_dir)
     try:
         with tempfile.TemporaryDirectory() as work:
