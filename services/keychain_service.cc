@@ -238,8 +238,7 @@ bool RemoveStaleParts(Vault& vault, const std::string& key,
     uint32_t generation = 0;
     uint32_t index = 0;
     if (!ParsePartSuffix(target, prefix.size(), &generation, &index) ||
-        (keep && generation == keep->generation &&
-         index < keep->part_count)) {
+        (keep && generation == keep->generation && index < keep->part_count)) {
       continue;  // another key's longer name, or a part still in use
     }
     if (vault.Delete(target) == Vault::Status::kFailed) {
@@ -255,8 +254,8 @@ bool RemoveStaleParts(Vault& vault, const std::string& key,
 // crash or failure before the entry is replaced leaves the old value whole
 // (its parts untouched), after it the new one; left-over parts are only
 // garbage, removed by the next write or delete of the key.
-bool WriteParts(Vault& vault, const std::string& key,
-                const std::string& value, const std::wstring& entry) {
+bool WriteParts(Vault& vault, const std::string& key, const std::string& value,
+                const std::wstring& entry) {
   if (!FitsCredentialLimits(MakePartTarget(key, 0, 0), 0)) {
     return false;  // parts' names are longer than the entry's
   }
