@@ -1,7 +1,6 @@
 // The keychain channel against the prefix's real credential vault.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -367,52 +366,47 @@ TEST_F(KeychainTest, DamagedValuesInPartsReadNull) {
   const std::string key = "services-test/damaged";
   const std::wstring entry = kPrefix + std::wstring(L"services-test/damaged");
   const std::string value = Filled(6000, 11);
-  auto patched = [&](size_t offset, uint32_t number) {
-    std::string manifest = *StoredBlob(entry);
-    for (int i = 0; i < 4; ++i) manifest[offset + i] = char(number >> 8 * i);
-    return manifest;
-  };
-  struct Damage {
+  // Manifest fields: generation, part count, size, the digest's last bytes.
+  const struct {
     const char* what;
-    std::function<void()> apply;
-  };
-  const std::vector<Damage> damages = {
-      {"a million parts",
-       [&] { StoreBlob(entry, patched(8, 1000000), kManifestComment); }},
-      {"4 GiB",
-       [&] { StoreBlob(entry, patched(12, 0xFFFFFFFF), kManifestComment); }},
-      {"over the bound, parts to match",
-       [&] {
-         StoreBlob(entry, patched(12, kMaxKeychainValueBytes + 1),
-                   kManifestComment);
-       }},
-      {"size fits one secret",
-       [&] { StoreBlob(entry, patched(12, 2560), kManifestComment); }},
-      {"one byte more",
-       [&] { StoreBlob(entry, patched(12, 6001), kManifestComment); }},
-      {"another generation",
-       [&] { StoreBlob(entry, patched(4, 7), kManifestComment); }},
-      {"digest",
-       [&] {
-         std::string m = *StoredBlob(entry);
-         m[47] ^= 1;
-         StoreBlob(entry, m, kManifestComment);
-       }},
-      {"part missing",
-       [&] {
-         ASSERT_TRUE(CredDeleteW(MakePartTarget(key, 0, 1).c_str(),
-                                 CRED_TYPE_GENERIC, 0));
-       }},
-      {"part short",
-       [&] { StoreBlob(MakePartTarget(key, 0, 2), value.substr(5120, 879)); }},
-      {"part changed",
-       [&] { StoreBlob(MakePartTarget(key, 0, 0), Filled(2560, 12)); }},
-  };
-  for (const Damage& damage : damages) {
-    ExpectSuccess(Delete(key), EncodableValue(true));
+    size_t offset;
+    uint32_t number;
+  } fields[] = {{"another generation", 4, 7},
+                {"a million parts", 8, 1000000},
+                {"4 GiB", 12, 0xFFFFFFFF},
+                {"over the bound", 12, kMaxKeychainValueBytes + 1},
+                {"fits one secret", 12, 2560},
+                {"one byte more", 12, 6001},
+                {"digest", 44, 0}};
+  for (const auto& field : fields) {
     ExpectSuccess(Write(key, value), EncodableValue(true));
-    damage.apply();
-    SCOPED_TRACE(damage.what);
+    std::string manifest = *StoredBlob(entry);
+    for (int i = 0; i < 4; ++i) {
+      manifest[field.offset + i] = static_cast<char>(field.number >> 8 * i);
+    }
+    StoreBlob(entry, manifest, kManifestComment);
+    SCOPED_TRACE(field.what);
+    ExpectSuccess(Read(key), EncodableValue());
+  }
+  // Parts: one missing, one short, one of the same size but changed.
+  const std::pair<uint32_t, std::optional<std::string>> parts[] = {
+      {1, std::nullopt}, {2, value.substr(5120, 879)}, {0, Filled(2560, 12)}};
+  for (const auto& [index, blob] : parts) {
+    ExpectSuccess(Write(key, value), EncodableValue(true));
+    const std::string manifest = *StoredBlob(entry);
+    uint32_t generation = 0;
+    for (int i = 3; i >= 0; --i) {
+      generation =
+          generation << 8 | static_cast<unsigned char>(manifest[4 + i]);
+    }
+    const std::wstring part = MakePartTarget(key, generation, index);
+    ASSERT_TRUE(StoredBlob(part).has_value());
+    if (blob) {
+      StoreBlob(part, *blob);
+    } else {
+      ASSERT_TRUE(CredDeleteW(part.c_str(), CRED_TYPE_GENERIC, 0));
+    }
+    SCOPED_TRACE(index);
     ExpectSuccess(Read(key), EncodableValue());
   }
 }
