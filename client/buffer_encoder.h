@@ -85,9 +85,9 @@ class SmallMessage {
   // The call |name| with |arguments|.
   static std::unique_ptr<std::vector<uint8_t>> Call(
       const std::string& name, const EncodableValue& arguments);
-  // The success envelope around |value|.
-  static std::unique_ptr<std::vector<uint8_t>> Success(
-      const EncodableValue& value);
+  // The envelope byte |kind| followed by |value|.
+  static std::unique_ptr<std::vector<uint8_t>> Envelope(
+      uint8_t kind, const EncodableValue& value);
 
  private:
   static constexpr size_t kMostBytes = 256;

@@ -716,10 +716,10 @@ std::unique_ptr<std::vector<uint8_t>> SmallMessage::Call(
   return message.Take();
 }
 
-std::unique_ptr<std::vector<uint8_t>> SmallMessage::Success(
-    const EncodableValue& value) {
+std::unique_ptr<std::vector<uint8_t>> SmallMessage::Envelope(
+    uint8_t kind, const EncodableValue& value) {
   SmallMessage message;
-  message.AddByte(0);
+  message.AddByte(kind);
   if (!message.Add(value)) {
     return nullptr;
   }

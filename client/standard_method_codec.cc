@@ -114,7 +114,8 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccess(
     const EncodableValue* result) const {
   const EncodableValue& value = ValueOrNull(result);
   if (internal::BufferEncoder::Serves(*serializer_)) {
-    if (auto message = internal::SmallMessage::Success(value)) {
+    if (auto message =
+            internal::SmallMessage::Envelope(kSuccessEnvelope, value)) {
       return message;
     }
   }
