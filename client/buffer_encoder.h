@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "client/byte_streams.h"
@@ -25,6 +27,11 @@ class BufferEncoder {
   // override can then tell this encoder from the stream calls.
   static bool Serves(const StandardCodecSerializer& serializer,
                      const ByteStreamWriter& stream);
+  // True for the standard serializer: over a plain buffer writer of the
+  // caller's own, this encoder serves it.
+  static bool Serves(const StandardCodecSerializer& serializer) {
+    return typeid(serializer) == typeid(StandardCodecSerializer);
+  }
 
   // A guess at |value|'s encoded size, cheap enough to make for every
   // message: exact for numbers, strings and blocks; a list or map counts
@@ -60,10 +67,39 @@ class BufferEncoder {
   void TypedList(const std::vector<T>& list);
   void List(const EncodableList& list);
   void Map(const EncodableMap& map);
+  void ShortString(const std::string& text);
 
   ByteBufferStreamWriter* writer_;
   size_t used_ = 0;
   uint8_t stage_[kStageSize];
+};
+
+// A message of a few scalar values and short texts (a method call with a
+// text argument, most replies) built on the stack and handed over in a
+// vector of exactly its size: no size guess, no staging area, no growth.
+// Holds no lists, maps or blocks: for those, and for texts too long for a
+// one-byte length, the builders answer null and the caller encodes the
+// message the general way.
+class SmallMessage {
+ public:
+  // The call |name| with |arguments|.
+  static std::unique_ptr<std::vector<uint8_t>> Call(
+      const std::string& name, const EncodableValue& arguments);
+  // The envelope byte |kind| followed by |value|.
+  static std::unique_ptr<std::vector<uint8_t>> Envelope(
+      uint8_t kind, const EncodableValue& value);
+
+ private:
+  static constexpr size_t kMostBytes = 256;
+
+  void AddByte(uint8_t byte) { bytes_[used_++] = byte; }
+  bool Add(const EncodableValue& value);
+  // The same bytes as Add of |text| as a string value.
+  bool AddString(const std::string& text);
+  std::unique_ptr<std::vector<uint8_t>> Take() const;
+
+  size_t used_ = 0;
+  uint8_t bytes_[kMostBytes];
 };
 
 }  // namespace flutter::internal

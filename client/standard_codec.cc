@@ -618,9 +618,112 @@ void BufferEncoder::List(const EncodableList& list) {
 void BufferEncoder::Map(const EncodableMap& map) {
   Length(map.size());
   for (const auto& [key, value] : map) {
+    // Most maps pair short texts: the entry in one room check, without
+    // the length forms a longer text needs.
+    const auto* key_text = std::get_if<std::string>(&key);
+    const auto* value_text = std::get_if<std::string>(&value);
+    if (key_text != nullptr && value_text != nullptr &&
+        key_text->size() <= kShortBlock && value_text->size() <= kShortBlock) {
+      Room(2 * (2 + kShortBlock));
+      ShortString(*key_text);
+      ShortString(*value_text);
+      continue;
+    }
     Write(key);
     Write(value);
   }
+}
+
+// The room was made before.
+void BufferEncoder::ShortString(const std::string& text) {
+  static_assert(kShortBlock < kLengthTwoBytes, "a one-byte length");
+  stage_[used_++] = kString;
+  stage_[used_++] = static_cast<uint8_t>(text.size());
+  CopyShort(stage_ + used_, reinterpret_cast<const uint8_t*>(text.data()),
+            text.size());
+  used_ += text.size();
+}
+
+// Room for the tag, a one-byte length and the text, leaving the next Add
+// its own room check.
+bool SmallMessage::AddString(const std::string& text) {
+  if (text.size() >= kLengthTwoBytes || kMostBytes - used_ < 2 + text.size()) {
+    return false;
+  }
+  bytes_[used_++] = kString;
+  bytes_[used_++] = static_cast<uint8_t>(text.size());
+  std::memcpy(bytes_ + used_, text.data(), text.size());
+  used_ += text.size();
+  return true;
+}
+
+bool SmallMessage::Add(const EncodableValue& value) {
+  // The widest scalar: a tag, padding and a double.
+  constexpr size_t kMostScalar = 1 + 7 + sizeof(double);
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    return AddString(*text);
+  }
+  if (kMostBytes - used_ < kMostScalar) {
+    return false;
+  }
+  const uint8_t tag = TagFor(value);
+  switch (tag) {
+    case kNull:
+      if (std::holds_alternative<CustomValue>(value)) {
+        return false;
+      }
+      [[fallthrough]];
+    case kTrue:
+    case kFalse:
+      bytes_[used_++] = tag;
+      return true;
+    case kInt32:
+      bytes_[used_++] = tag;
+      std::memcpy(bytes_ + used_, std::get_if<int32_t>(&value),
+                  sizeof(int32_t));
+      used_ += sizeof(int32_t);
+      return true;
+    case kInt64:
+      bytes_[used_++] = tag;
+      std::memcpy(bytes_ + used_, std::get_if<int64_t>(&value),
+                  sizeof(int64_t));
+      used_ += sizeof(int64_t);
+      return true;
+    case kFloat64:
+      // The message starts the vector, so its offsets are the positions.
+      bytes_[used_++] = tag;
+      while (used_ % sizeof(double) != 0) {
+        bytes_[used_++] = 0;
+      }
+      std::memcpy(bytes_ + used_, std::get_if<double>(&value), sizeof(double));
+      used_ += sizeof(double);
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::unique_ptr<std::vector<uint8_t>> SmallMessage::Take() const {
+  return std::make_unique<std::vector<uint8_t>>(bytes_, bytes_ + used_);
+}
+
+std::unique_ptr<std::vector<uint8_t>> SmallMessage::Call(
+    const std::string& name, const EncodableValue& arguments) {
+  SmallMessage message;
+  if (!message.AddString(name) || !message.Add(arguments)) {
+    return nullptr;
+  }
+  return message.Take();
+}
+
+std::unique_ptr<std::vector<uint8_t>> SmallMessage::Envelope(
+    uint8_t kind, const EncodableValue& value) {
+  SmallMessage message;
+  message.AddByte(kind);
+  if (!message.Add(value)) {
+    return nullptr;
+  }
+  return message.Take();
 }
 
 }  // namespace internal

@@ -32,6 +32,27 @@ CodecCache& Cache() {
   return *cache;
 }
 
+// Apart from the small message path, whose frame it would otherwise
+// enlarge by the staging area.
+[[gnu::noinline]] std::unique_ptr<std::vector<uint8_t>> EncodeCallInParts(
+    const StandardCodecSerializer& serializer, const std::string& name,
+    const EncodableValue& arguments) {
+  auto message = std::make_unique<std::vector<uint8_t>>();
+  ByteBufferStreamWriter stream(message.get());
+  if (internal::BufferEncoder::Serves(serializer, stream)) {
+    // The whole call in one pass, the name without a copy.
+    internal::BufferEncoder encoder(&stream);
+    encoder.Expect(name.size() + internal::BufferEncoder::GuessSize(arguments));
+    encoder.WriteString(name);
+    encoder.Write(arguments);
+    encoder.Flush();
+    return message;
+  }
+  serializer.WriteValue(EncodableValue(name), &stream);
+  serializer.WriteValue(arguments, &stream);
+  return message;
+}
+
 }  // namespace
 
 const StandardMethodCodec& StandardMethodCodec::Instance(
@@ -79,29 +100,27 @@ std::unique_ptr<MethodCall<EncodableValue>> StandardMethodCodec::DecodeCall(
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeCall(
     const MethodCall<EncodableValue>& call) const {
-  auto message = std::make_unique<std::vector<uint8_t>>();
-  ByteBufferStreamWriter stream(message.get());
   const EncodableValue& arguments = ValueOrNull(call.Arguments());
-  if (internal::BufferEncoder::Serves(*serializer_, stream)) {
-    // The whole call in one pass, the name without a copy.
-    internal::BufferEncoder encoder(&stream);
-    encoder.Expect(call.MethodName().size() +
-                   internal::BufferEncoder::GuessSize(arguments));
-    encoder.WriteString(call.MethodName());
-    encoder.Write(arguments);
-    encoder.Flush();
-    return message;
+  if (internal::BufferEncoder::Serves(*serializer_)) {
+    if (auto message =
+            internal::SmallMessage::Call(call.MethodName(), arguments)) {
+      return message;
+    }
   }
-  serializer_->WriteValue(EncodableValue(call.MethodName()), &stream);
-  serializer_->WriteValue(arguments, &stream);
-  return message;
+  return EncodeCallInParts(*serializer_, call.MethodName(), arguments);
 }
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccess(
     const EncodableValue* result) const {
+  const EncodableValue& value = ValueOrNull(result);
+  if (internal::BufferEncoder::Serves(*serializer_)) {
+    if (auto message =
+            internal::SmallMessage::Envelope(kSuccessEnvelope, value)) {
+      return message;
+    }
+  }
   auto message = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter stream(message.get());
-  const EncodableValue& value = ValueOrNull(result);
   if (internal::BufferEncoder::Serves(*serializer_, stream)) {
     internal::BufferEncoder encoder(&stream);
     encoder.Expect(1 + internal::BufferEncoder::GuessSize(value));

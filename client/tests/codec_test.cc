@@ -166,6 +166,12 @@ TEST(StandardCodecTest, FastPathWritesWhatTheStreamCallsWrite) {
     many.push_back(V(std::string(i % 40, 'k')));
     many.push_back(V(I32s(i % 3, i)));
   }
+  // Text pairs on both sides of the short entry's 32 bytes, past 4 KiB.
+  EncodableMap texts;
+  for (int i = 0; i < 300; ++i) {
+    texts[V(std::string(i % 31, 'k') + std::to_string(i))] =
+        i % 5 == 0 ? V(i) : V(std::string(i % 34, 'v'));
+  }
   const V values[] = {
       V(),
       V(false),
@@ -180,7 +186,8 @@ TEST(StandardCodecTest, FastPathWritesWhatTheStreamCallsWrite) {
       V(F64s(3, 1.5)),
       V(F32s{2.0f}),
       V(EncodableMap{{V("k"), V(F64s{})}, {V(1), V(CustomValue(1))}}),
-      V(many)};
+      V(many),
+      V(texts)};
   CerrCapture cerr;
   for (uint8_t offset = 0; offset < 8; ++offset) {
     for (const V& value : values) {

@@ -35,11 +35,23 @@ TEST(StandardMethodCodecTest, EncodesTheSameWithAnExtendingSerializer) {
       StandardMethodCodec::Instance(&extended);
   ASSERT_NE(&observed, &Codec());
   const V url("orvalinai://login-callback?code=1");
-  const V values[] = {V(), V(1.0), V(std::vector<int64_t>{1}), url,
+  // Small messages are built whole up to 256 bytes and texts of 253.
+  const V values[] = {V(),
+                      V(false),
+                      V(int32_t{-7}),
+                      V(int64_t{1} << 40),
+                      V(1.0),
+                      V(std::vector<int64_t>{1}),
+                      url,
+                      V(std::string(253, 't')),
+                      V(std::string(254, 't')),
                       V(EncodableList{V(2.0), V("x"), V(Bytes(300, 1))})};
   for (const V& value : values) {
-    const MethodCall<> call("authCallback", std::make_unique<V>(value));
-    EXPECT_EQ(*Codec().EncodeCall(call), *observed.EncodeCall(call));
+    for (const std::string& name :
+         {std::string("authCallback"), std::string(253, 'n')}) {
+      const MethodCall<> call(name, std::make_unique<V>(value));
+      EXPECT_EQ(*Codec().EncodeCall(call), *observed.EncodeCall(call));
+    }
     EXPECT_EQ(*Codec().EncodeSuccess(&value), *observed.EncodeSuccess(&value));
     for (const char* message : {"", "m"}) {
       EXPECT_EQ(*Codec().EncodeError("c", message, &value),
