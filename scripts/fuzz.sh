@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each for the given number of seconds
-# (default 10), starting from the committed seed corpus. New inputs go to
+# (default 10), or until it has run the given number of inputs if that
+# comes first, starting from the committed seed corpus. New inputs go to
 # build/fuzz/corpus/<target>; a failing input (crash, leak, an input holding
 # more memory than the allocation check in fuzz/fuzz_support.h allows for
 # its size, or one taking longer than the per-input timeout) is left in
 # build/fuzz/crashes and fails the run.
-#   bash scripts/fuzz.sh [seconds-per-target]
+#   bash scripts/fuzz.sh [seconds-per-target [inputs-per-target]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-10}
+runs=${2:--1}  # libFuzzer's -runs: -1 for no limit
 # Seconds one input may take. Every well-formed or hostile message decodes
 # in time linear in its size, milliseconds at libFuzzer's input sizes; the
 # margin absorbs a loaded machine.
@@ -35,9 +37,9 @@ for seeds in fuzz/corpus/*/; do
   found="build/fuzz/corpus/$name"
   log="build/fuzz/$name.log"
   mkdir -p "$found"
-  echo "== fuzz $name for ${seconds}s"
+  echo "== fuzz $name for ${seconds}s$([ "$runs" -ge 0 ] && echo " or $runs inputs")"
   status=0
-  "build/fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" \
+  "build/fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" -runs="$runs" \
     -max_len="$max_len" -timeout="$per_input_timeout" \
     -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb" \
     -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/${name}-" \
