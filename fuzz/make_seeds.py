@@ -2,7 +2,8 @@
 
     python3 fuzz/make_seeds.py
 
-typed_list_padding: a list of 64-bit float lists, each declaring as many
+typed_list_padding: a list of 64-bit float lists (and, for read_value,
+32-bit float and 32- and 64-bit integer lists too), each declaring as many
 elements as the bytes after its count hold, so that the count fits before
 the list's alignment padding but not after it. A decoder that checks the
 count before skipping the padding allocates every one of them: memory
@@ -17,7 +18,10 @@ import struct
 
 CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
 
-LIST, STRING, BYTES, FLOAT64_LIST = 12, 7, 8, 11
+LIST, STRING, BYTES = 12, 7, 8
+# Typed lists: tag and element size, which is also their alignment.
+INT32_LIST, INT64_LIST = (9, 4), (10, 8)
+FLOAT64_LIST, FLOAT32_LIST = (11, 8), (14, 4)
 PADDING_SEED_SIZE = 64 * 1024  # about; see typed_list_padding
 
 
@@ -30,28 +34,30 @@ def short_string(text):
     return bytes([STRING, len(text)]) + text
 
 
-def typed_list_padding(prefix, size):
+def typed_list_padding(prefix, size, kind=FLOAT64_LIST):
     """|prefix| then the outer list, |size| bytes or a few more in all: the
     size that makes the most elements of the kind wanted."""
-    return max((padded_lists(prefix, size + extra) for extra in range(8)),
-               key=lambda pair: pair[0])[1]
+    candidates = (padded_lists(prefix, size + extra, kind)
+                  for extra in range(8))
+    return max(candidates, key=lambda pair: pair[0])[1]
 
 
-def padded_lists(prefix, size):
+def padded_lists(prefix, size, kind):
     """The number of elements and the message."""
     out = bytearray(prefix) + bytes([LIST])
     count_at = len(out)
     out += length(0)
+    tag, width = kind
     elements = 0
     while True:
         after_count = len(out) + 1 + 5
-        padding = -after_count % 8
+        padding = -after_count % width
         left = size - after_count
         # Fits before the padding, not after it.
-        count = left // 8
-        if padding == 0 or count * 8 <= left - padding or left < 8:
+        count = left // width
+        if padding == 0 or count * width <= left - padding or left < width:
             break
-        out += bytes([FLOAT64_LIST]) + length(count) + bytes(padding)
+        out += bytes([tag]) + length(count) + bytes(padding)
         elements += 1
     out[count_at:count_at + 5] = length(elements)
     out += bytes(size - len(out))
@@ -72,8 +78,19 @@ def main():
     call = short_string(b"m")  # a method call: its name, then the value
     success = bytes([0])  # a success envelope: its kind, then the value
     size = PADDING_SEED_SIZE
+    # Two nulls first, read as values of their own, so that each 4-byte
+    # aligned list's count ends two bytes short of its alignment.
+    nulls = bytes(2)
     seeds = {
-        "read_value": {"typed_list_padding": typed_list_padding(b"", size)},
+        "read_value": {
+            "typed_list_padding": typed_list_padding(b"", size),
+            "typed_list_padding_int32": typed_list_padding(
+                nulls, size, INT32_LIST),
+            "typed_list_padding_int64": typed_list_padding(
+                b"", size, INT64_LIST),
+            "typed_list_padding_float32": typed_list_padding(
+                nulls, size, FLOAT32_LIST),
+        },
         "round_trip": {
             "typed_list_padding": typed_list_padding(b"", size),
             "large_blocks": large_blocks(b""),
