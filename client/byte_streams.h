@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace flutter {
@@ -16,11 +15,11 @@ class ByteStreamReader {
   virtual uint8_t ReadByte() = 0;
   virtual void ReadBytes(uint8_t* buffer, size_t length) = 0;
   virtual void AlignRead(uint8_t alignment) = 0;
-  // Upper bound on the bytes still readable; lets the decoder refuse
-  // declared lengths the message cannot hold. Unbounded by default.
-  virtual size_t BytesRemaining() const {
-    return std::numeric_limits<size_t>::max();
-  }
+  // The bytes the reads can still deliver; 0 once an alignment has run past
+  // the end. The decoder allocates for a declared length only as far as
+  // this answer allows, so every reader must give it: the reads report no
+  // failure, and without it a few bytes could ask for gigabytes.
+  virtual size_t BytesRemaining() const = 0;
 };
 
 class ByteStreamWriter {

@@ -67,7 +67,6 @@ constexpr size_t kReservableBytesPerByte = 16;
 thread_local size_t g_reservable_bytes = 0;
 
 // Called as each list or map begins; the outermost one sets the budget.
-// A reader that cannot tell what is left gets none.
 void StartReservations(const ByteStreamReader& stream) {
   if (g_nesting_depth == 1) {
     const size_t left = stream.BytesRemaining();
@@ -130,13 +129,15 @@ template <typename T>
 std::vector<T> ReadTypedList(const StandardCodecSerializer& serializer,
                              ByteStreamReader* stream) {
   const size_t count = serializer.ReadLength(stream);
+  // Aligned even when empty, as the writer pads even then. The count is
+  // checked against what is left after the padding: a count that fits only
+  // before it would allocate a list whose read then fails.
+  stream->AlignRead(sizeof(T));
   if (CannotHold(*stream, count, sizeof(T))) {
     ReportInvalidRead();
     return {};
   }
   std::vector<T> list(count);
-  // Aligned even when empty, as the writer pads even then.
-  stream->AlignRead(sizeof(T));
   stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
   return list;
 }
@@ -197,6 +198,12 @@ EncodableValue ReadList(const StandardCodecSerializer& serializer,
     if (CannotHold(*stream, count - i, 1)) {
       ReportInvalidRead();
       return EncodableList();
+    }
+    // Doubled beyond the reservation, but never past the count, which the
+    // message can hold: a list just past a power of two is not given
+    // room for twice its size.
+    if (list.size() == list.capacity()) {
+      list.reserve(i + std::min(std::max<size_t>(i, 1), count - i));
     }
     list.push_back(serializer.ReadValue(stream));
   }

@@ -2,7 +2,10 @@
 // and the fast paths of the streams on both sides of their limits.
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <streambuf>
 #include <string>
+#include <type_traits>
 
 #include "client/byte_streams.h"
 #include "client/standard_codec.h"
@@ -114,9 +117,12 @@ TEST(StandardCodecTest, ReaderFailsShortReadsWithoutMoving) {
   EXPECT_EQ(Serializer().ReadValueOfType(3, &reader), V(int32_t{0}));
   EXPECT_EQ(reader.position(), 0u);
   EXPECT_EQ(reader.ReadByte(), 0x2A);
-  // Alignment may move past the end; only the next read reports.
+  EXPECT_EQ(reader.BytesRemaining(), 1u);
+  // Alignment may move past the end; only the next read reports, and
+  // nothing is left.
   reader.AlignRead(8);
   EXPECT_EQ(reader.position(), 8u);
+  EXPECT_EQ(reader.BytesRemaining(), 0u);
   EXPECT_EQ(reader.ReadByte(), 0);
   uint8_t kept = 0x55;
   reader.ReadBytes(&kept, 1);
@@ -141,25 +147,29 @@ TEST(StandardCodecTest, ReadsLegacyAndUnknownTagsAndWritesCustomAsNull) {
                 "Custom types require codec extensions."}));
 }
 
-// A declared count is checked against the bytes left (padding included):
-// exactly enough decodes, one element more is refused before allocating.
+// A declared count is checked against the bytes left after the padding:
+// exactly enough decodes; one element more is refused before allocating,
+// also where it would fit in the bytes before the padding (|tail| bytes
+// more than the fitting count leaves unread make room for it there).
 TEST(StandardCodecTest, RefusesCountsTheMessageCannotHold) {
   struct Kind {
     uint8_t tag;
-    uint8_t fitting;  // a count that exactly fills |rest| after padding
-    size_t rest;
+    uint8_t fitting;   // a count that exactly fills |rest| after padding
+    size_t alignment;  // of the elements; 1 when not padded
+    size_t rest;       // padding, the fitting count's elements, then |tail|
+    size_t tail;
     V filled;  // what |fitting| elements of zero bytes decode to
     V refused;
   };
   const Kind kinds[] = {
-      {0x07, 64, 64, V(std::string(64, '\0')), V("")},
-      {0x08, 64, 64, V(Bytes(64)), V(Bytes{})},
-      {0x09, 15, 2 + 60, V(I32s(15)), V(I32s{})},
-      {0x0A, 7, 6 + 56, V(I64s(7)), V(I64s{})},
-      {0x0B, 7, 6 + 56, V(F64s(7)), V(F64s{})},
-      {0x0C, 64, 64, V(EncodableList(64)), V(EncodableList{})},
-      {0x0D, 32, 64, V(EncodableMap{{V(), V()}}), V(EncodableMap{})},
-      {0x0E, 15, 2 + 60, V(F32s(15)), V(F32s{})}};
+      {0x07, 64, 1, 64, 0, V(std::string(64, '\0')), V("")},
+      {0x08, 64, 1, 64, 0, V(Bytes(64)), V(Bytes{})},
+      {0x09, 15, 4, 2 + 60 + 2, 2, V(I32s(15)), V(I32s{})},
+      {0x0A, 7, 8, 6 + 56 + 2, 2, V(I64s(7)), V(I64s{})},
+      {0x0B, 7, 8, 6 + 56 + 2, 2, V(F64s(7)), V(F64s{})},
+      {0x0C, 64, 1, 64, 0, V(EncodableList(64)), V(EncodableList{})},
+      {0x0D, 32, 1, 64, 0, V(EncodableMap{{V(), V()}}), V(EncodableMap{})},
+      {0x0E, 15, 4, 2 + 60 + 2, 2, V(F32s(15)), V(F32s{})}};
   for (const Kind& kind : kinds) {
     const Bytes rest(kind.rest, 0);
     const Bytes counts[] = {{kind.fitting},
@@ -168,12 +178,16 @@ TEST(StandardCodecTest, RefusesCountsTheMessageCannotHold) {
     for (const Bytes& count : counts) {
       const bool fits = &count == &counts[0];
       const Bytes message = Concat(Concat({kind.tag}, count), rest);
+      // A refused count leaves the position after its padding.
+      const size_t padded = (1 + count.size() + kind.alignment - 1) /
+                            kind.alignment * kind.alignment;
       CerrCapture cerr;
       const size_t allocated_before = AllocatedBytes();
       size_t end = 0;
-      EXPECT_EQ(Decode(message, &end), fits ? kind.filled : kind.refused);
+      EXPECT_EQ(Decode(message, &end), fits ? kind.filled : kind.refused)
+          << int{kind.tag} << " " << int{count[0]};
       EXPECT_LT(AllocatedBytes() - allocated_before, 8192u);
-      EXPECT_EQ(end, fits ? message.size() : 1 + count.size());
+      EXPECT_EQ(end, fits ? message.size() - kind.tail : padded);
       EXPECT_EQ(cerr.Lines().size(), fits ? 0u : 1u) << int{kind.tag};
     }
   }
@@ -183,22 +197,160 @@ TEST(StandardCodecTest, RefusesCountsTheMessageCannotHold) {
   EXPECT_EQ(cerr.Lines().size(), 1u);
 }
 
+// Reads through the four operations alone, as a reader written elsewhere
+// might: none of the buffer reader's fast paths apply to it.
+class MinimalReader : public ByteStreamReader {
+ public:
+  explicit MinimalReader(const Bytes& bytes)
+      : buffer_(bytes.data(), bytes.size()) {}
+  uint8_t ReadByte() override { return buffer_.ReadByte(); }
+  void ReadBytes(uint8_t* bytes, size_t n) override {
+    buffer_.ReadBytes(bytes, n);
+  }
+  void AlignRead(uint8_t alignment) override { buffer_.AlignRead(alignment); }
+  size_t BytesRemaining() const override { return buffer_.BytesRemaining(); }
+
+ private:
+  ByteBufferStreamReader buffer_;
+};
+
+// Every reader must tell what is left: one that offers only the three
+// reads cannot be given to the decoder.
+struct ThreeReadsOnly : ByteStreamReader {
+  uint8_t ReadByte() override { return 0; }
+  void ReadBytes(uint8_t*, size_t) override {}
+  void AlignRead(uint8_t) override {}
+};
+static_assert(std::is_abstract_v<ThreeReadsOnly>,
+              "a reader must implement BytesRemaining");
+
+// Discards what is written to it.
+struct NullBuffer : std::streambuf {
+  int overflow(int c) override { return c; }
+};
+
+// The most the live heap held while |reader|'s message was decoded and
+// while the value lived, requests refused for their size included.
+size_t DecodingPeak(ByteStreamReader* reader) {
+  NullBuffer quiet;  // so the diagnostics' capture does not count
+  std::streambuf* const previous = std::cerr.rdbuf(&quiet);
+  HeapWatch watch;
+  try {
+    Serializer().ReadValue(reader);
+  } catch (const std::bad_alloc&) {
+  }
+  std::cerr.rdbuf(previous);
+  return watch.PeakBytes();
+}
+
+size_t DecodingPeak(const Bytes& message) {
+  ByteBufferStreamReader reader(message.data(), message.size());
+  return DecodingPeak(&reader);
+}
+
+// What a message may make the decoder hold: 56 bytes per element of one
+// byte (a null), twice that while a list grows, and the 16 bytes per byte
+// that lists may reserve ahead make 128; the rest is margin.
+constexpr size_t kPeakBytesPerByte = 144;
+constexpr size_t kPeakBytesMore = 4096;
+
+// A 6-byte message whose count asks for up to 32 GiB, whatever the reader:
+// a typed list's padding runs past the end, where nothing is left.
+TEST(StandardCodecTest, SixBytesCannotAskForGigabytes) {
+  for (const uint8_t tag : {0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E}) {
+    const Bytes message = {tag, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    MinimalReader minimal(message);
+    EXPECT_LE(DecodingPeak(&minimal), kPeakBytesMore) << int{tag};
+    EXPECT_LE(DecodingPeak(message), kPeakBytesMore) << int{tag};
+  }
+}
+
+void AppendCount(uint32_t count, Bytes* message) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    message->push_back(static_cast<uint8_t>(count >> shift));
+  }
+}
+
+// A list of |size| bytes whose elements each claim more than they can
+// have: |tag|, a four-byte count of claim(the bytes after that count),
+// then |padding| zero bytes. Two nulls first put the elements at multiples
+// of 8; a typed list there has 2 bytes of padding.
+Bytes Claims(uint8_t tag, size_t padding, size_t (*claim)(size_t),
+             size_t size) {
+  const size_t elements = (size - 14) / (6 + padding);
+  Bytes message = {0x0C, 0xFF};
+  AppendCount(static_cast<uint32_t>(elements + 2), &message);
+  message.resize(8, 0x00);
+  for (size_t i = 0; i < elements; ++i) {
+    message.push_back(tag);
+    message.push_back(0xFF);
+    AppendCount(static_cast<uint32_t>(claim(size - message.size() - 4)),
+                &message);
+    message.resize(message.size() + padding, 0);
+  }
+  message.resize(size, 0x00);
+  return message;
+}
+
+template <size_t kElement>
+size_t AllBeforePadding(size_t left) {
+  return left / kElement;
+}
+size_t OneMoreThanLeft(size_t left) { return left + 1; }
+
+// Peak heap linear in the message: lists of typed lists that each claim
+// what the bytes before their padding could hold (checked before the
+// padding, 64 KiB of them held S^2/16 bytes, 256 MiB), of strings, byte
+// lists, lists and maps that claim more than is left, and of nulls.
+TEST(StandardCodecTest, PeakHeapIsLinearInTheMessage) {
+  constexpr size_t kSize = 65536 + 6;  // the last element's read fails too
+  Bytes nulls = {0x0C, 0xFF};
+  AppendCount(kSize - 6, &nulls);
+  nulls.resize(kSize, 0x00);
+  // A list that spends the budget around one that then grows past a
+  // power of two.
+  Bytes growing = {0x0C, 0xFF};
+  AppendCount(32769, &growing);
+  growing = Concat(growing, {0x0C, 0xFF});
+  AppendCount(32769, &growing);
+  growing.resize(growing.size() + 32769, 0x00);
+  const std::pair<const char*, Bytes> messages[] = {
+      {"int32 lists", Claims(0x09, 2, AllBeforePadding<4>, kSize)},
+      {"int64 lists", Claims(0x0A, 2, AllBeforePadding<8>, kSize)},
+      {"double lists", Claims(0x0B, 2, AllBeforePadding<8>, kSize)},
+      {"float lists", Claims(0x0E, 2, AllBeforePadding<4>, kSize)},
+      {"strings", Claims(0x07, 0, OneMoreThanLeft, kSize)},
+      {"byte lists", Claims(0x08, 0, OneMoreThanLeft, kSize)},
+      {"lists", Claims(0x0C, 0, OneMoreThanLeft, kSize)},
+      {"maps", Claims(0x0D, 0, OneMoreThanLeft, kSize)},
+      {"nulls", nulls},
+      {"growing", growing}};
+  for (const auto& [name, message] : messages) {
+    EXPECT_LE(DecodingPeak(message),
+              kPeakBytesPerByte * message.size() + kPeakBytesMore)
+        << name;
+  }
+}
+
 // A list reserves room for its count up front only within 16 bytes per
 // byte left in the message: 14 elements (56 bytes each) need 49 bytes left.
+// Past its reservation a list grows, but never beyond its count.
 TEST(StandardCodecTest, ListsReserveWithinTheBudget) {
   static_assert(sizeof(V) == 56, "the budget below assumes 56-byte values");
   const Bytes two = {0x07, 0x02, 'a', 'b'};
   const Bytes one = {0x07, 0x01, 'a'};
   // 6 x 4 + 8 x 3 bytes: reserved whole. 5 x 4 + 9 x 3: 13 reserved, then
-  // the vector doubles for the 14th.
-  const std::pair<int, size_t> cases[] = {{6, 14}, {5, 26}};
-  for (const auto& [long_ones, capacity] : cases) {
+  // room for 14.
+  const std::pair<int, size_t> cases[] = {{6, 14 * 56}, {5, (13 + 14) * 56}};
+  for (const auto& [long_ones, allocated] : cases) {
     Bytes message = {0x0C, 14};
     for (int i = 0; i < 14; ++i)
       message = Concat(message, i < long_ones ? two : one);
+    const size_t allocated_before = AllocatedBytes();
     const V decoded = Decode(message);
+    EXPECT_EQ(AllocatedBytes() - allocated_before, allocated);
     EXPECT_EQ(std::get<EncodableList>(decoded).size(), 14u);
-    EXPECT_EQ(std::get<EncodableList>(decoded).capacity(), capacity);
+    EXPECT_EQ(std::get<EncodableList>(decoded).capacity(), 14u);
   }
 }
 

@@ -74,6 +74,22 @@ size_t AllocatedBytes();
 // Bytes held through operator new right now.
 size_t LiveBytes();
 
+// Watches the live heap for its lifetime, one watch at a time. A request
+// that would take it more than |ceiling| bytes above where it started is
+// refused with std::bad_alloc, so that code asking for gigabytes fails its
+// test instead of taking the machine's memory; the peak counts such a
+// request as if it had been granted.
+class HeapWatch {
+ public:
+  explicit HeapWatch(size_t ceiling = size_t{1} << 30);
+  ~HeapWatch();
+  HeapWatch(const HeapWatch&) = delete;
+  HeapWatch& operator=(const HeapWatch&) = delete;
+
+  // The most the live heap has held above where it started.
+  size_t PeakBytes() const;
+};
+
 }  // namespace flutter::testing
 
 #endif  // CLIENT_TESTS_TEST_SUPPORT_H_

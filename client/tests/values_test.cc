@@ -48,6 +48,15 @@ TEST(EncodableValueTest, SameKindOrdersByContent) {
       {V(EncodableMap{{V(1), V("z")}}), V(EncodableMap{{V(2), V("a")}})},
       {V(EncodableMap{{V(1), V("a")}}), V(EncodableMap{{V(1), V("b")}})},
       {V(EncodableMap{{V(1), V()}}), V(EncodableMap{{V(1), V()}, {V(2), V()}})},
+      // Element by element, not by length: [1, 0] before [2].
+      {V("az"), V("b")},
+      {V(Bytes{1, 0}), V(Bytes{2})},
+      {V(I32s{1, 0}), V(I32s{2})},
+      {V(I64s{1, 0}), V(I64s{2})},
+      {V(F64s{1, 0}), V(F64s{2})},
+      {V(F32s{1, 0}), V(F32s{2})},
+      {V(EncodableList{V(1), V(0)}), V(EncodableList{V(2)})},
+      {V(EncodableMap{{V(1), V()}, {V(3), V()}}), V(EncodableMap{{V(2), V()}})},
       // Floating values order totally: every NaN after every number.
       {V(std::numeric_limits<double>::infinity()), V(nan)},
       {V(F64s{1.0, 9.0}), V(F64s{nan, 0.0})},
@@ -72,6 +81,9 @@ TEST(EncodableValueTest, SameKindOrdersByContent) {
 }
 
 TEST(PendingReplyTest, AnswersOnceWithBytesOrNothing) {
+  const std::string kDuplicate =
+      "Error: Only one of Success, Error, or NotImplemented can be called, "
+      "and it can be called exactly once. Ignoring duplicate result.";
   Bytes reserved;
   reserved.reserve(8);  // storage, but no bytes
   const Bytes some = {0, 7};
@@ -92,19 +104,24 @@ TEST(PendingReplyTest, AnswersOnceWithBytesOrNothing) {
     EXPECT_EQ(calls[0].first == nullptr, null_pointer);
     EXPECT_EQ(calls[0].second, data ? *data : Bytes{});
     // Spent, so its destruction adds nothing.
-    EXPECT_EQ(cerr.Lines(),
-              std::vector<std::string>{
-                  "Error: Only one of Success, Error, or NotImplemented can "
-                  "be called, and it can be called exactly once. Ignoring "
-                  "duplicate result."});
+    EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kDuplicate});
   }
+  // An answer given from inside the callback finds the reply spent.
+  int calls = 0;
   CerrCapture cerr;
+  PendingReply reentered([&](const uint8_t*, size_t) {
+    if (++calls == 1) reentered.SendResponseData(&some);
+  });
+  reentered.SendResponseData(nullptr);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(cerr.Lines(), std::vector<std::string>{kDuplicate});
   {
     PendingReply unanswered([&](const uint8_t*, size_t) { ADD_FAILURE(); });
   }
-  EXPECT_EQ(cerr.text(),
+  EXPECT_EQ(cerr.Lines().back(),
             "Warning: Failed to respond to a message. This is a memory "
-            "leak.\n");
+            "leak.");
+  EXPECT_EQ(cerr.Lines().size(), 2u);
 }
 
 }  // namespace
