@@ -1,5 +1,6 @@
 #include "client/byte_streams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -78,15 +79,25 @@ void ByteBufferStreamWriter::WriteByte(uint8_t byte) {
 }
 
 void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
-  // A large block that does not fit gets exact room plus a little for the
-  // small values that usually follow it; the vector's doubling would
-  // otherwise copy the whole block again for the next few bytes.
+  // A large block gets room for itself and the small values that usually
+  // follow it, so a message of one block is allocated once. Small writes
+  // are left to the vector, which doubles.
   if (length >= kLargeBlock && length > buffer_->capacity() - buffer_->size()) {
-    buffer_->reserve(buffer_->size() + length + kRoomAfterLargeBlock);
+    Reserve(length + kRoomAfterLargeBlock);
   }
   if (length > 0) {
     buffer_->insert(buffer_->end(), bytes, bytes + length);
   }
+}
+
+void ByteBufferStreamWriter::Reserve(size_t length) {
+  const size_t capacity = buffer_->capacity();
+  if (length <= capacity - buffer_->size()) {
+    return;
+  }
+  // Never less than double, or each of many large blocks would copy all
+  // that came before it.
+  buffer_->reserve(std::max(buffer_->size() + length, 2 * capacity));
 }
 
 void ByteBufferStreamWriter::AlignWrite(uint8_t alignment) {

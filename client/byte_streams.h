@@ -63,6 +63,12 @@ class ByteBufferStreamWriter : public ByteStreamWriter {
   void WriteBytes(const uint8_t* bytes, size_t length) override;
   void AlignWrite(uint8_t alignment) override;
 
+  size_t position() const { return buffer_->size(); }
+
+  // Room for |length| more bytes without reallocating, the capacity
+  // growing at least twofold when it must grow.
+  void Reserve(size_t length);
+
  private:
   std::vector<uint8_t>* buffer_;
 };

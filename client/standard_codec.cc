@@ -6,8 +6,11 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
+
+#include "client/buffer_encoder.h"
 
 namespace flutter {
 namespace {
@@ -235,6 +238,30 @@ EncodableValue ReadMap(const StandardCodecSerializer& serializer,
   return map;
 }
 
+void ReportUnhandledCustom() {
+  std::cerr << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+               "Custom types require codec extensions."
+            << std::endl;
+}
+
+// The length form of |length| into |out|; the number of bytes it took.
+size_t EncodeLength(size_t length, uint8_t out[5]) {
+  if (length < kLengthTwoBytes) {
+    out[0] = static_cast<uint8_t>(length);
+    return 1;
+  } else if (length <= 0xFFFF) {
+    out[0] = kLengthTwoBytes;
+    const auto narrow = static_cast<uint16_t>(length);
+    std::memcpy(out + 1, &narrow, sizeof(narrow));
+    return 1 + sizeof(narrow);
+  }
+  // Wider counts keep their low 32 bits.
+  out[0] = kLengthFourBytes;
+  const auto narrow = static_cast<uint32_t>(length);
+  std::memcpy(out + 1, &narrow, sizeof(narrow));
+  return 1 + sizeof(narrow);
+}
+
 // Writes the payload that follows a value's tag.
 class PayloadWriter {
  public:
@@ -274,12 +301,7 @@ class PayloadWriter {
       serializer_.WriteValue(value, stream_);
     }
   }
-  void operator()(const CustomValue&) const {
-    std::cerr
-        << "Unhandled custom type in StandardCodecSerializer::WriteValue. "
-           "Custom types require codec extensions."
-        << std::endl;
-  }
+  void operator()(const CustomValue&) const { ReportUnhandledCustom(); }
 
  private:
   void WriteBytesWithLength(const uint8_t* bytes, size_t size) const {
@@ -343,7 +365,265 @@ bool WriteSmallValue(const EncodableValue& value, ByteStreamWriter* stream) {
   return true;
 }
 
+// Most keys and texts in messages are this short.
+constexpr size_t kShortBlock = 32;
+
+// Copies up to kShortBlock bytes in fixed-size moves that the compiler
+// inlines: a call to memcpy would cost more than the copy. Two
+// overlapping moves cover every length without reading past either end.
+void CopyShort(uint8_t* to, const uint8_t* from, size_t size) {
+  if (size >= 16) {
+    std::memcpy(to, from, 16);
+    std::memcpy(to + size - 16, from + size - 16, 16);
+  } else if (size >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + size - 8, from + size - 8, 8);
+  } else if (size >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + size - 4, from + size - 4, 4);
+  } else if (size > 0) {
+    to[0] = from[0];
+    to[size / 2] = from[size / 2];
+    to[size - 1] = from[size - 1];
+  }
+}
+
+// Adds without wrapping around.
+size_t SaturatingAdd(size_t a, size_t b) {
+  return a > std::numeric_limits<size_t>::max() - b
+             ? std::numeric_limits<size_t>::max()
+             : a + b;
+}
+
+// A list or map entry counts as at most this many bytes (and a quarter)
+// in a size guess: each already takes sizeof(EncodableValue) or more in
+// memory, so reserving the guess never asks for much beyond the value's
+// own footprint.
+constexpr size_t kMostGuessedPerEntry = 64;
+
+// Tag, length and padding: all that comes before a block.
+constexpr size_t kMostBeforeBlock = 16;
+
+// Tag and length of a sequence of |count| elements.
+size_t HeaderSize(size_t count) {
+  uint8_t length[5];
+  return 1 + EncodeLength(count, length);
+}
+
+// Tag, length, padding (as much as it can be) and the elements.
+template <typename T>
+size_t TypedListSize(const std::vector<T>& list) {
+  return SaturatingAdd(HeaderSize(list.size()) + sizeof(T) - 1,
+                       list.size() * sizeof(T));
+}
+
+size_t GuessEncodedSize(const EncodableValue& value, int levels) {
+  switch (TagFor(value)) {
+    case kInt32:
+      return 1 + sizeof(int32_t);
+    case kInt64:
+      return 1 + sizeof(int64_t);
+    case kFloat64:
+      return 1 + 7 + sizeof(double);
+    case kString: {
+      const auto& text = *std::get_if<std::string>(&value);
+      return HeaderSize(text.size()) + text.size();
+    }
+    case kUInt8List: {
+      const auto& bytes = *std::get_if<std::vector<uint8_t>>(&value);
+      return HeaderSize(bytes.size()) + bytes.size();
+    }
+    case kInt32List:
+      return TypedListSize(*std::get_if<std::vector<int32_t>>(&value));
+    case kInt64List:
+      return TypedListSize(*std::get_if<std::vector<int64_t>>(&value));
+    case kFloat64List:
+      return TypedListSize(*std::get_if<std::vector<double>>(&value));
+    case kFloat32List:
+      return TypedListSize(*std::get_if<std::vector<float>>(&value));
+    case kList:
+    case kMap:
+      break;
+    default:
+      return 1;
+  }
+  size_t count = 0;
+  size_t first = 0;
+  if (const auto* list = std::get_if<EncodableList>(&value)) {
+    count = list->size();
+    if (count > 0 && levels > 0) {
+      first = GuessEncodedSize(list->front(), levels - 1);
+    }
+  } else if (const auto* map = std::get_if<EncodableMap>(&value)) {
+    count = map->size();
+    if (count > 0 && levels > 0) {
+      first = SaturatingAdd(GuessEncodedSize(map->begin()->first, levels - 1),
+                            GuessEncodedSize(map->begin()->second, levels - 1));
+    }
+  }
+  // Later entries tend to be longer: wider numbers, longer texts.
+  const size_t entry = std::min(first, kMostGuessedPerEntry);
+  return HeaderSize(count) + count * std::max<size_t>(entry + entry / 4, 1);
+}
+
 }  // namespace
+
+namespace internal {
+
+bool BufferEncoder::Serves(const StandardCodecSerializer& serializer,
+                           const ByteStreamWriter& stream) {
+  return typeid(serializer) == typeid(StandardCodecSerializer) &&
+         typeid(stream) == typeid(ByteBufferStreamWriter);
+}
+
+size_t BufferEncoder::GuessSize(const EncodableValue& value) {
+  return GuessEncodedSize(value, 3);
+}
+
+void BufferEncoder::Expect(size_t size) {
+  writer_->Reserve(SaturatingAdd(used_, size));
+}
+
+void BufferEncoder::WriteByte(uint8_t byte) {
+  Room(1);
+  stage_[used_++] = byte;
+}
+
+void BufferEncoder::WriteString(const std::string& text) {
+  Room(kMostBeforeBlock);
+  stage_[used_++] = kString;
+  Sequence(text);
+}
+
+void BufferEncoder::Write(const EncodableValue& value) {
+  Room(kMostBeforeBlock);
+  const uint8_t tag = TagFor(value);
+  stage_[used_++] = tag;
+  // A switch the compiler can inline, where visiting calls through a
+  // table for every value.
+  switch (tag) {
+    case kNull:
+      if (std::holds_alternative<CustomValue>(value)) {
+        ReportUnhandledCustom();
+      }
+      break;
+    case kTrue:
+    case kFalse:
+      break;
+    case kInt32:
+      Put(std::get_if<int32_t>(&value), sizeof(int32_t));
+      break;
+    case kInt64:
+      Put(std::get_if<int64_t>(&value), sizeof(int64_t));
+      break;
+    case kFloat64:
+      Pad(sizeof(double));
+      Put(std::get_if<double>(&value), sizeof(double));
+      break;
+    case kString:
+      Sequence(*std::get_if<std::string>(&value));
+      break;
+    case kUInt8List:
+      Sequence(*std::get_if<std::vector<uint8_t>>(&value));
+      break;
+    case kInt32List:
+      TypedList(*std::get_if<std::vector<int32_t>>(&value));
+      break;
+    case kInt64List:
+      TypedList(*std::get_if<std::vector<int64_t>>(&value));
+      break;
+    case kFloat64List:
+      TypedList(*std::get_if<std::vector<double>>(&value));
+      break;
+    case kFloat32List:
+      TypedList(*std::get_if<std::vector<float>>(&value));
+      break;
+    case kList:
+      List(*std::get_if<EncodableList>(&value));
+      break;
+    case kMap:
+      Map(*std::get_if<EncodableMap>(&value));
+      break;
+  }
+}
+
+void BufferEncoder::Flush() {
+  if (used_ > 0) {
+    writer_->WriteBytes(stage_, used_);
+    used_ = 0;
+  }
+}
+
+void BufferEncoder::Room(size_t size) {
+  if (kStageSize - used_ < size) {
+    Flush();
+  }
+}
+
+// The room was made before.
+void BufferEncoder::Put(const void* bytes, size_t size) {
+  std::memcpy(stage_ + used_, bytes, size);
+  used_ += size;
+}
+
+void BufferEncoder::Pad(size_t alignment) {
+  const size_t misalignment = (writer_->position() + used_) % alignment;
+  if (misalignment != 0) {
+    std::memset(stage_ + used_, 0, alignment - misalignment);
+    used_ += alignment - misalignment;
+  }
+}
+
+void BufferEncoder::Length(size_t length) {
+  used_ += EncodeLength(length, stage_ + used_);
+}
+
+void BufferEncoder::Block(const void* bytes, size_t size) {
+  if (size > kStageSize - used_) {
+    Flush();
+    if (size > kStageSize) {
+      writer_->WriteBytes(static_cast<const uint8_t*>(bytes), size);
+      return;
+    }
+  }
+  if (size <= kShortBlock) {
+    CopyShort(stage_ + used_, static_cast<const uint8_t*>(bytes), size);
+    used_ += size;
+  } else {
+    Put(bytes, size);
+  }
+}
+
+template <typename Bytes>
+void BufferEncoder::Sequence(const Bytes& bytes) {
+  Length(bytes.size());
+  Block(bytes.data(), bytes.size());
+}
+
+template <typename T>
+void BufferEncoder::TypedList(const std::vector<T>& list) {
+  Length(list.size());
+  // Padded even when empty.
+  Pad(sizeof(T));
+  Block(list.data(), list.size() * sizeof(T));
+}
+
+void BufferEncoder::List(const EncodableList& list) {
+  Length(list.size());
+  for (const EncodableValue& element : list) {
+    Write(element);
+  }
+}
+
+void BufferEncoder::Map(const EncodableMap& map) {
+  Length(map.size());
+  for (const auto& [key, value] : map) {
+    Write(key);
+    Write(value);
+  }
+}
+
+}  // namespace internal
 
 StandardCodecSerializer::StandardCodecSerializer() = default;
 
@@ -356,6 +636,14 @@ const StandardCodecSerializer& StandardCodecSerializer::Instance() {
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
+  if (internal::BufferEncoder::Serves(*this, *stream)) {
+    internal::BufferEncoder encoder(
+        static_cast<ByteBufferStreamWriter*>(stream));
+    encoder.Expect(internal::BufferEncoder::GuessSize(value));
+    encoder.Write(value);
+    encoder.Flush();
+    return;
+  }
   if (WriteSmallValue(value, stream)) {
     return;
   }
@@ -413,15 +701,11 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(
 
 void StandardCodecSerializer::WriteLength(size_t length,
                                           ByteStreamWriter* stream) const {
-  if (length < kLengthTwoBytes) {
-    stream->WriteByte(static_cast<uint8_t>(length));
-  } else if (length <= 0xFFFF) {
-    stream->WriteByte(kLengthTwoBytes);
-    WriteNumber(static_cast<uint16_t>(length), stream);
-  } else {
-    // Wider counts keep their low 32 bits.
-    stream->WriteByte(kLengthFourBytes);
-    WriteNumber(static_cast<uint32_t>(length), stream);
+  uint8_t bytes[5];
+  const size_t size = EncodeLength(length, bytes);
+  stream->WriteByte(bytes[0]);
+  if (size > 1) {
+    stream->WriteBytes(bytes + 1, size - 1);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "client/buffer_encoder.h"
 #include "client/byte_streams.h"
 
 namespace flutter {
@@ -36,7 +37,10 @@ CodecCache& Cache() {
 const StandardMethodCodec& StandardMethodCodec::Instance(
     const StandardCodecSerializer* serializer) {
   if (serializer == nullptr) {
-    serializer = &StandardCodecSerializer::Instance();
+    // The channels' codec: looked up once, not for every message.
+    static const StandardMethodCodec& shared =
+        Instance(&StandardCodecSerializer::Instance());
+    return shared;
   }
   CodecCache& cache = Cache();
   auto it = cache.find(serializer);
@@ -77,8 +81,19 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeCall(
     const MethodCall<EncodableValue>& call) const {
   auto message = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter stream(message.get());
+  const EncodableValue& arguments = ValueOrNull(call.Arguments());
+  if (internal::BufferEncoder::Serves(*serializer_, stream)) {
+    // The whole call in one pass, the name without a copy.
+    internal::BufferEncoder encoder(&stream);
+    encoder.Expect(call.MethodName().size() +
+                   internal::BufferEncoder::GuessSize(arguments));
+    encoder.WriteString(call.MethodName());
+    encoder.Write(arguments);
+    encoder.Flush();
+    return message;
+  }
   serializer_->WriteValue(EncodableValue(call.MethodName()), &stream);
-  serializer_->WriteValue(ValueOrNull(call.Arguments()), &stream);
+  serializer_->WriteValue(arguments, &stream);
   return message;
 }
 
@@ -86,8 +101,17 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccess(
     const EncodableValue* result) const {
   auto message = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter stream(message.get());
+  const EncodableValue& value = ValueOrNull(result);
+  if (internal::BufferEncoder::Serves(*serializer_, stream)) {
+    internal::BufferEncoder encoder(&stream);
+    encoder.Expect(1 + internal::BufferEncoder::GuessSize(value));
+    encoder.WriteByte(kSuccessEnvelope);
+    encoder.Write(value);
+    encoder.Flush();
+    return message;
+  }
   stream.WriteByte(kSuccessEnvelope);
-  serializer_->WriteValue(ValueOrNull(result), &stream);
+  serializer_->WriteValue(value, &stream);
   return message;
 }
 
@@ -96,11 +120,27 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeError(
     const EncodableValue* details) const {
   auto envelope = std::make_unique<std::vector<uint8_t>>();
   ByteBufferStreamWriter stream(envelope.get());
+  const EncodableValue& more = ValueOrNull(details);
+  if (internal::BufferEncoder::Serves(*serializer_, stream)) {
+    internal::BufferEncoder encoder(&stream);
+    encoder.Expect(1 + code.size() + message.size() +
+                   internal::BufferEncoder::GuessSize(more));
+    encoder.WriteByte(kErrorEnvelope);
+    encoder.WriteString(code);
+    if (message.empty()) {
+      encoder.Write(EncodableValue());
+    } else {
+      encoder.WriteString(message);
+    }
+    encoder.Write(more);
+    encoder.Flush();
+    return envelope;
+  }
   stream.WriteByte(kErrorEnvelope);
   serializer_->WriteValue(EncodableValue(code), &stream);
   serializer_->WriteValue(
       message.empty() ? EncodableValue() : EncodableValue(message), &stream);
-  serializer_->WriteValue(ValueOrNull(details), &stream);
+  serializer_->WriteValue(more, &stream);
   return envelope;
 }
 

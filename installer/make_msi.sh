@@ -6,7 +6,8 @@
 #   make_msi.sh --version a.b.c.d --display-version a.b.c+d --bundle DIR
 #               --engine DIR|"" --icon FILE --work DIR --out DIR
 # The tools come from ORVALIN_WIXL, ORVALIN_OSSLSIGNCODE, ORVALIN_OPENSSL,
-# ORVALIN_PYTHON and ORVALIN_OBJCOPY (or PATH).
+# ORVALIN_PYTHON, ORVALIN_OBJCOPY, ORVALIN_MSIBUILD and ORVALIN_MSIINFO (or
+# PATH).
 #
 # Signing, from the environment at build time:
 #   ORVALIN_SIGN_PFX             the packager's code-signing certificate (.pfx)
@@ -73,8 +74,9 @@ if [[ -n ${ORVALIN_SIGN_PFX:-} ]]; then
   pfx=$ORVALIN_SIGN_PFX
   [[ -f $pfx && -r $pfx ]] ||
     die "cannot open the signing certificate $pfx (ORVALIN_SIGN_PFX): no such readable file"
-  # The password travels in a private file, never on a command line.
-  (umask 077 && printf '%s' "${ORVALIN_SIGN_PFX_PASSWORD:-}" \
+  # The password travels in a private file, never on a command line. Both
+  # readers take its first line; an empty file they refuse.
+  (umask 077 && printf '%s\n' "${ORVALIN_SIGN_PFX_PASSWORD:-}" \
     >"$secrets/password")
   opened=0
   for legacy in "" -legacy; do
@@ -95,6 +97,8 @@ if [[ -n ${ORVALIN_SIGN_PFX:-} ]]; then
   verify_with=()
   ca=${ORVALIN_SIGN_CA_FILE:-}
   if [[ -n $ca ]]; then
+    [[ -f $ca && -r $ca ]] ||
+      die "cannot open the CA file $ca (ORVALIN_SIGN_CA_FILE): no such readable file"
     verify_with=(-CAfile "$ca")
   fi
 else
@@ -125,12 +129,35 @@ sign() {  # sign <in> <out>
     die "signing $(basename "$1") failed: $(tail -n 3 "$secrets/sign.log")"
 }
 
-verify() {  # verify <file>
-  "$osslsigncode" verify "${verify_with[@]}" -in "$1" \
-    >"$secrets/verify.log" 2>&1 ||
-    die "the signature of $(basename "$1") does not verify: \
+verify() {  # verify <file> [-CAfile <trust>]
+  local file=$1
+  shift
+  local with=("$@")
+  ((${#with[@]})) || with=(${verify_with[@]+"${verify_with[@]}"})
+  "$osslsigncode" verify ${with[@]+"${with[@]}"} -in "$file" \
+    >"$secrets/verify.log" 2>&1 && digests_match "$secrets/verify.log" ||
+    die "the signature of $(basename "$file") does not verify: \
 $(grep -iE 'digest|error|fail' "$secrets/verify.log" | head -n 5)"
 }
+
+# The digest recorded at signing and the one computed now: the file is
+# whole (the exit status also answers for the chain).
+digests_match() {  # digests_match <verify log>
+  local current calculated
+  current=$(digest Current "$1")
+  calculated=$(digest Calculated "$1")
+  [[ -n $current && $current == "$calculated" ]]
+}
+digest() {  # digest Current|Calculated <verify log>
+  grep -m1 -oE "^$1 (message digest|DigitalSignature) *: *[0-9A-Fa-f]+" "$2" |
+    sed 's/.*: *//'
+}
+
+# A file signed before packaging (a vendor-signed engine) must be whole and
+# chain to the system's CA bundle or to the CA named here.
+presigned_trust=$secrets/presigned-trust.pem
+cat /etc/ssl/certs/ca-certificates.crt ${ca:+"$ca"} >"$presigned_trust" \
+  2>/dev/null || true
 
 # -------------------------------------------------------------------- staging
 stage="$work/stage"
@@ -157,11 +184,12 @@ for file in "${ours[@]}"; do
 done
 
 # Everything without a signature of its own gets ours (a vendor-signed
-# engine keeps its vendor's).
+# engine keeps its vendor's, once it verifies: ours then covers it).
 for file in orvalin_ai.exe "${libraries[@]}"; do
   if "$osslsigncode" extract-signature -in "$stage/$file" \
       -out "$secrets/existing.sig" >/dev/null 2>&1; then
-    echo "package: $file already carries a signature; left as it is"
+    verify "$stage/$file" -CAfile "$presigned_trust"
+    echo "package: $file already carries a signature that verifies; left as it is"
     continue
   fi
   sign "$stage/$file" "$stage/$file.signed"
@@ -172,11 +200,12 @@ done
 # ------------------------------------------------------------------- package
 # wixl reads sources relative to its working folder.
 cp "$icon" "$work/app_icon.ico"
-"$python" "$installer/data_files.py" "$stage/data" "$work/data.wxs"
+"$python" "$installer/data_files.py" fragment "$stage/data" "$work/data.wxs"
 (cd "$work" && "$wixl" -a x64 -D "Version=$version" \
   -D "DisplayVersion=$display" -D Stage=stage -D Icon=app_icon.ico \
   -o "$work/unsigned.msi" "$installer/orvalin_ai.wxs" data.wxs) ||
   die "wixl could not build the package"
+"$python" "$installer/data_files.py" names "$work/unsigned.msi" "$stage/data"
 sign "$work/unsigned.msi" "$work/signed.msi"
 verify "$work/signed.msi"
 rm -f "$work/unsigned.msi"

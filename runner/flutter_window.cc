@@ -8,8 +8,9 @@
 #include "services/auth_callback_relay.h"
 #include "services/service_channels.h"
 
-FlutterWindow::FlutterWindow(const flutter::EngineProject& project)
-    : project_(project) {}
+FlutterWindow::FlutterWindow(const flutter::EngineProject& project,
+                             MessageFilter message_filter)
+    : project_(project), message_filter_(message_filter) {}
 
 FlutterWindow::~FlutterWindow() { OnWindowDestroyed(); }
 
@@ -30,15 +31,18 @@ bool FlutterWindow::OnWindowCreated() {
   // Hidden until the engine has drawn something to show.
   engine->SetNextFrameCallback([this]() { Show(); });
   view_controller_->ForceRedraw();
+  AcceptHandOffFromLowerIntegrity(Handle(), message_filter_);
+  delivers_urls_ = true;
   return true;
 }
 
 void FlutterWindow::OnWindowDestroyed() {
+  delivers_urls_ = false;
   if (!view_controller_) {
     return;
   }
-  // The auth-callback channel dies with the engine; a URL forwarded later
-  // must only queue.
+  // The auth-callback channel dies with the engine; nothing may push to it
+  // from now on.
   orvalin::AuthCallbackRelay::Instance().DetachChannel();
   std::unique_ptr<flutter::FlutterViewController> controller =
       std::move(view_controller_);
@@ -61,8 +65,8 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam,
       }
       break;
     case WM_COPYDATA:
-      RelayForwardedUrl(reinterpret_cast<const COPYDATASTRUCT*>(lparam));
-      return TRUE;
+      return HandleForwardedUrl(
+          reinterpret_cast<const COPYDATASTRUCT*>(lparam));
   }
   return Win32Window::HandleMessage(window, message, wparam, lparam);
 }
@@ -74,9 +78,17 @@ void RegisterPluginLibraries(flutter::PluginRegistry* registry) {
       registry->GetPluginRegistrar(kVideoPlayerRegistrarName));
 }
 
-void RelayForwardedUrl(const COPYDATASTRUCT* record) {
+LRESULT FlutterWindow::HandleForwardedUrl(const COPYDATASTRUCT* record) {
+  // Malformed records and other URLs are dropped without a word.
   std::optional<std::wstring> url = ReadForwardedReturnUrl(record);
-  if (url) {
-    orvalin::AuthCallbackRelay::Instance().Deliver(*url);
+  if (!url) {
+    return TRUE;
   }
+  // Refused, so the sender waits and takes over once this instance ends,
+  // instead of leaving its URL in a process that can no longer deliver it.
+  if (!delivers_urls_) {
+    return FALSE;
+  }
+  orvalin::AuthCallbackRelay::Instance().Deliver(*url);
+  return TRUE;
 }

@@ -8,6 +8,7 @@
 #include "runner/engine_project.h"
 #include "runner/flutter_engine.h"
 #include "runner/flutter_view_controller.h"
+#include "runner/single_instance.h"
 #include "runner/win32_window.h"
 #include "win/windows.h"
 
@@ -17,7 +18,9 @@ inline constexpr char kVideoPlayerRegistrarName[] = "VideoPlayerWinPluginCApi";
 
 class FlutterWindow : public Win32Window {
  public:
-  explicit FlutterWindow(const flutter::EngineProject& project);
+  explicit FlutterWindow(
+      const flutter::EngineProject& project,
+      MessageFilter message_filter = &ChangeWindowMessageFilterEx);
   ~FlutterWindow() override;
 
  protected:
@@ -27,15 +30,19 @@ class FlutterWindow : public Win32Window {
   void OnWindowDestroyed() override;
 
  private:
+  // Relays a forwarded return URL; FALSE only for one that can no longer
+  // reach a Dart side, TRUE for every other record.
+  LRESULT HandleForwardedUrl(const COPYDATASTRUCT* record);
+
   flutter::EngineProject project_;
+  MessageFilter message_filter_;
   std::unique_ptr<flutter::FlutterViewController> view_controller_;
+  // True from the end of a successful creation until the window is being
+  // destroyed: only then does a forwarded URL reach a Dart side.
+  bool delivers_urls_ = false;
 };
 
 // Registers the two plugin libraries with |registry|, in their fixed order.
 void RegisterPluginLibraries(flutter::PluginRegistry* registry);
-
-// Hands a forwarded return URL to the relay; malformed records and other
-// URLs are dropped without a word.
-void RelayForwardedUrl(const COPYDATASTRUCT* record);
 
 #endif  // RUNNER_FLUTTER_WINDOW_H_

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints its figures as tables: codec throughput
 # and channel round trips natively (the bench preset), then the profile
-# photo's peak memory and the start-up legs under Wine (the windows tree).
+# photo's peak memory, the keychain's cost and the start-up legs under Wine
+# (the windows tree).
 #   bash scripts/bench.sh
 # ORVALIN_BENCH_DIR and ORVALIN_BUILD_DIR choose other build folders (by
 # default build/bench and build/windows); ORVALIN_BENCH_RUNS the number of
@@ -37,6 +38,9 @@ wine_session_start "$windows_dir"
 echo "== profile photo under Wine" >&2
 "$windows_dir/wine-exec" "$windows_dir/bundle/profile_photo_memory.exe" \
   >"$out/photo.txt"
+echo "== keychain under Wine" >&2
+"$windows_dir/wine-exec" "$windows_dir/bundle/keychain_cost.exe" \
+  >"$out/keychain.txt"
 echo "== start-up legs under Wine" >&2
 /usr/bin/python3 bench/wine_startup.py --build-dir "$windows_dir" \
   --runs "${ORVALIN_BENCH_RUNS:-5}" >"$out/startup.txt"
@@ -52,5 +56,9 @@ awk '/_multiple/ { printf "  %-28s %sx the file size\n", $1, $2 }' \
   "$out/photo.txt"
 sed -n 's/^note: /  note: /p' "$out/photo.txt"
 echo "  target: at most 2x"
+echo
+echo "Keychain under Wine: write (replacing a value of the same size) and read,"
+echo "median of 31 (creds: the credentials one value takes)"
+sed 's/^/  /' "$out/keychain.txt"
 echo
 cat "$out/startup.txt"

@@ -38,10 +38,12 @@ engine=''
 if [[ -n ${ORVALIN_ENGINE_DIR:-} ]]; then
   engine=$(absolute "$ORVALIN_ENGINE_DIR")
 fi
-if [[ -n ${ORVALIN_SIGN_PFX:-} ]]; then
-  ORVALIN_SIGN_PFX=$(absolute "$ORVALIN_SIGN_PFX")
-  export ORVALIN_SIGN_PFX
-fi
+# The build runs elsewhere: every path is taken from where this was started.
+for variable in ORVALIN_SIGN_PFX ORVALIN_SIGN_CA_FILE; do
+  if [[ -n ${!variable:-} ]]; then
+    export "$variable=$(absolute "${!variable}")"
+  fi
+done
 
 bash scripts/setup.sh
 

@@ -1,5 +1,7 @@
-// "orvalin.ai/keychain": small secret strings in the user's credential vault,
-// one generic credential per key.
+// "orvalin.ai/keychain": secret strings in the user's credential vault. A
+// value that fits one secret is one generic credential; a larger one, up to
+// kMaxKeychainValueBytes, is a manifest under the key's name and parts under
+// names of their own (services/keychain_internal.h).
 #ifndef SERVICES_KEYCHAIN_SERVICE_H_
 #define SERVICES_KEYCHAIN_SERVICE_H_
 
@@ -19,6 +21,8 @@ inline constexpr wchar_t kCredentialTargetPrefix[] =
 // other vaults (Wine's) accept larger secrets.
 inline constexpr size_t kMaxCredentialBlobBytes = 5 * 512;
 inline constexpr size_t kMaxCredentialTargetLength = 32767;  // UTF-16 units
+// The largest value "write" stores (26 parts); larger ones answer false.
+inline constexpr size_t kMaxKeychainValueBytes = 64 * 1024;
 
 inline constexpr char kKeychainBadArgs[] = "bad_args";
 inline constexpr ServiceError kKeyRequired = {kKeychainBadArgs, "key required"};

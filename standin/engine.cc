@@ -118,6 +118,13 @@ FlutterDesktopEngine::FlutterDesktopEngine()
 
 std::unique_ptr<FlutterDesktopEngine> FlutterDesktopEngine::Create(
     const FlutterDesktopEngineProperties& properties) {
+  // A slow engine start: the host's thread pumps no messages meanwhile.
+  std::string delay;
+  UINT delay_ms = 0;
+  if (standin::ReadEnvironment(L"ORVALIN_STANDIN_START_DELAY_MS", &delay) &&
+      ParseMessageNumber(delay, &delay_ms)) {
+    Sleep(delay_ms);
+  }
   const std::wstring assets = ResolvePath(properties.assets_path);
   if (properties.assets_path == nullptr || !IsFolder(assets)) {
     standin::Diagnostic("assets folder not found: " + standin::ToUtf8(assets));

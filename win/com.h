@@ -55,6 +55,7 @@ class ComPtr {
   ComPtr(const ComPtr&) = delete;
   ComPtr& operator=(const ComPtr&) = delete;
   ComPtr(ComPtr&& other) noexcept : object_(other.Take()) {}
+  // A self-move takes the pointer and puts it back: a no-op.
   ComPtr& operator=(ComPtr&& other) noexcept {
     Reset(other.Take());
     return *this;
@@ -64,9 +65,12 @@ class ComPtr {
   T* operator->() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }
   T* Take() { return std::exchange(object_, nullptr); }
+  // Releases the reference held before, even when |object| is the same
+  // pointer: in COM that is a second reference of its own (QueryInterface
+  // for the same interface answers the same pointer, add-ref'd).
   void Reset(T* object = nullptr) {
     T* old = std::exchange(object_, object);
-    if (old != nullptr && old != object) {
+    if (old != nullptr) {
       old->Release();
     }
   }

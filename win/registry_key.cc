@@ -8,10 +8,17 @@ LONG ReadDword(HKEY key, const wchar_t* subkey, const wchar_t* name,
   DWORD size = sizeof(read);
   const LONG status =
       RegGetValueW(key, subkey, name, RRF_RT_REG_DWORD, nullptr, &read, &size);
-  if (status == ERROR_SUCCESS) {
-    *value = read;
+  // A REG_DWORD may be stored with any size; only four bytes are a DWORD
+  // (a longer one answers ERROR_MORE_DATA).
+  if (status == ERROR_MORE_DATA ||
+      (status == ERROR_SUCCESS && size != sizeof(read))) {
+    return ERROR_DATATYPE_MISMATCH;
   }
-  return status;
+  if (status != ERROR_SUCCESS) {
+    return status;
+  }
+  *value = read;
+  return ERROR_SUCCESS;
 }
 
 LONG ReadString(HKEY key, const wchar_t* subkey, const wchar_t* name,
@@ -19,8 +26,11 @@ LONG ReadString(HKEY key, const wchar_t* subkey, const wchar_t* name,
   std::wstring read(64, L'\0');
   for (;;) {
     DWORD size = static_cast<DWORD>(read.size() * sizeof(wchar_t));
-    const LONG status = RegGetValueW(key, subkey, name, RRF_RT_REG_SZ, nullptr,
-                                     read.data(), &size);
+    // RRF_NOEXPAND: a REG_EXPAND_SZ value is refused rather than expanded
+    // (Wine writes the expansion past the buffer).
+    const LONG status =
+        RegGetValueW(key, subkey, name, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr,
+                     read.data(), &size);
     if (status == ERROR_MORE_DATA) {
       // |size| is what the value needs now; it may grow again before the
       // next read, which then asks once more.

@@ -11,10 +11,12 @@
 namespace orvalin::win {
 
 // A DWORD value of |key|\|subkey| (|subkey| null: of |key| itself). Any
-// other type answers ERROR_UNSUPPORTED_TYPE.
+// other type answers ERROR_UNSUPPORTED_TYPE, a REG_DWORD of another size
+// than four bytes ERROR_DATATYPE_MISMATCH.
 LONG ReadDword(HKEY key, const wchar_t* subkey, const wchar_t* name,
                DWORD* value);
-// A REG_SZ value, without its terminating zero unit.
+// A REG_SZ value, without its terminating zero unit. Any other type, also
+// REG_EXPAND_SZ, answers ERROR_UNSUPPORTED_TYPE.
 LONG ReadString(HKEY key, const wchar_t* subkey, const wchar_t* name,
                 std::wstring* value);
 

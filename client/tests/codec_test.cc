@@ -2,10 +2,12 @@
 // and the fast paths of the streams on both sides of their limits.
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <streambuf>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "client/byte_streams.h"
 #include "client/standard_codec.h"
@@ -108,6 +110,95 @@ TEST(StandardCodecTest, WriterReservesAheadOnlyForLargeBlocks) {
     EXPECT_EQ(buffer.size(), 1 + length);
     EXPECT_EQ(buffer.back(), 7);
   }
+}
+
+// Many large blocks in one message: growing the vector by a constant
+// factor keeps everything allocated while encoding within a few times the
+// output, where exact growth copies all that came before for each block.
+TEST(StandardCodecTest, ManyLargeBlocksAllocateInProportion) {
+  const V block(Bytes(65536, 7));
+  const V blocks(EncodableList(64, block));
+  EncodableList mixed_list;
+  for (int32_t i = 0; i < 64; ++i) {
+    mixed_list.push_back(block);
+    mixed_list.push_back(V(i));
+  }
+  const V mixed(std::move(mixed_list));
+  EncodableList first_large_list(10000);
+  first_large_list[0] = V(Bytes(64 * 65536, 7));
+  const V first_large(std::move(first_large_list));
+  const std::pair<const char*, std::function<void(ByteStreamWriter*)>>
+      writes[] = {
+          {"blocks", [&](auto* w) { Serializer().WriteValue(blocks, w); }},
+          {"mixed", [&](auto* w) { Serializer().WriteValue(mixed, w); }},
+          // Sizes are guessed from first elements: not 10,000 times this.
+          {"guessed",
+           [&](auto* w) { Serializer().WriteValue(first_large, w); }},
+          {"writer", [&](auto* w) {
+             for (int i = 0; i < 64; ++i) {
+               w->WriteBytes(std::get<Bytes>(block).data(), 65536);
+               w->WriteByte(1);
+             }
+           }}};
+  for (const auto& [name, write] : writes) {
+    const size_t allocated_before = AllocatedBytes();
+    Bytes message;
+    ByteBufferStreamWriter writer(&message);
+    write(&writer);
+    EXPECT_GT(message.size(), 64u * 65536) << name;
+    EXPECT_LT(AllocatedBytes() - allocated_before, 4 * message.size()) << name;
+  }
+}
+
+// The standard serializer writes into the plain buffer writer on a fast
+// path; a writer of another type, or an extending serializer, could watch
+// the stream calls and gets them. All give the same bytes at every offset,
+// also where values cross the fast path's 4 KiB staging area.
+TEST(StandardCodecTest, FastPathWritesWhatTheStreamCallsWrite) {
+  struct ObservedWriter : ByteBufferStreamWriter {
+    using ByteBufferStreamWriter::ByteBufferStreamWriter;
+  };
+  struct ExtendedSerializer : StandardCodecSerializer {};
+  static const ExtendedSerializer extended;
+  EncodableList many;
+  for (int i = 0; i < 600; ++i) {
+    many.push_back(V(i * 0.5));
+    many.push_back(V(std::string(i % 40, 'k')));
+    many.push_back(V(I32s(i % 3, i)));
+  }
+  const V values[] = {
+      V(),
+      V(false),
+      V(int64_t{-2}),
+      V(2.5),
+      V(std::string(62, 'a')),
+      V(std::string(254, 'b')),
+      V(std::string(5000, 'c')),
+      V(Bytes(70000, 9)),
+      V(I32s{}),
+      V(I64s{1, 2}),
+      V(F64s(3, 1.5)),
+      V(F32s{2.0f}),
+      V(EncodableMap{{V("k"), V(F64s{})}, {V(1), V(CustomValue(1))}}),
+      V(many)};
+  CerrCapture cerr;
+  for (uint8_t offset = 0; offset < 8; ++offset) {
+    for (const V& value : values) {
+      Bytes fast(offset, 0xAA);
+      Bytes observed = fast;
+      Bytes extending = fast;
+      ByteBufferStreamWriter fast_writer(&fast);
+      ObservedWriter observed_writer(&observed);
+      ByteBufferStreamWriter extending_writer(&extending);
+      Serializer().WriteValue(value, &fast_writer);
+      Serializer().WriteValue(value, &observed_writer);
+      extended.WriteValue(value, &extending_writer);
+      EXPECT_EQ(fast, observed) << int{offset} << " " << value.index();
+      EXPECT_EQ(fast, extending) << int{offset} << " " << value.index();
+    }
+  }
+  // The custom value's line, once per writing.
+  EXPECT_EQ(cerr.Lines().size(), 8u * 3);
 }
 
 TEST(StandardCodecTest, ReaderFailsShortReadsWithoutMoving) {

@@ -1,4 +1,7 @@
 // Method calls and result envelopes over the standard message format.
+#include <memory>
+
+#include "client/method_call.h"
 #include "client/standard_method_codec.h"
 #include "client/tests/test_support.h"
 #include "gtest/gtest.h"
@@ -20,6 +23,48 @@ TEST(StandardMethodCodecTest, EncodesEnvelopes) {
   EXPECT_EQ(*Codec().EncodeError("e", "no", &list),
             (Bytes{0x01, 0x07, 0x01, 'e', 0x07, 0x02, 'n', 'o', 0x09, 0x01, 0,
                    0, 1, 0, 0, 0}));
+}
+
+// An extending serializer gets the stream calls; the shared one encodes
+// envelopes in one pass. Both give the same bytes.
+struct ExtendedSerializer : StandardCodecSerializer {};
+
+TEST(StandardMethodCodecTest, EncodesTheSameWithAnExtendingSerializer) {
+  static const ExtendedSerializer extended;
+  const StandardMethodCodec& observed =
+      StandardMethodCodec::Instance(&extended);
+  ASSERT_NE(&observed, &Codec());
+  const V url("orvalinai://login-callback?code=1");
+  const V values[] = {V(), V(1.0), V(std::vector<int64_t>{1}), url,
+                      V(EncodableList{V(2.0), V("x"), V(Bytes(300, 1))})};
+  for (const V& value : values) {
+    const MethodCall<> call("authCallback", std::make_unique<V>(value));
+    EXPECT_EQ(*Codec().EncodeCall(call), *observed.EncodeCall(call));
+    EXPECT_EQ(*Codec().EncodeSuccess(&value), *observed.EncodeSuccess(&value));
+    for (const char* message : {"", "m"}) {
+      EXPECT_EQ(*Codec().EncodeError("c", message, &value),
+                *observed.EncodeError("c", message, &value));
+    }
+  }
+  EXPECT_EQ(*Codec().EncodeCall(MethodCall<>("m", nullptr)),
+            (Bytes{0x07, 0x01, 'm', 0x00}));
+  EXPECT_EQ(*Codec().EncodeCall(
+                MethodCall<>("authCallback", std::make_unique<V>(url))),
+            Concat(Concat({0x07, 12}, Bytes{'a', 'u', 't', 'h', 'C', 'a', 'l',
+                                            'l', 'b', 'a', 'c', 'k'}),
+                   Encode(url)));
+  EXPECT_EQ(*Codec().EncodeSuccess(nullptr), (Bytes{0x00, 0x00}));
+  EXPECT_EQ(*Codec().EncodeError("c", "", nullptr),
+            (Bytes{0x01, 0x07, 0x01, 'c', 0x00, 0x00}));
+}
+
+// A photo's answer is allocated once, at its size: nothing doubles past it.
+TEST(StandardMethodCodecTest, OneLargeBlockIsAllocatedOnce) {
+  const V photo(Bytes(1 << 20, 7));
+  const size_t allocated_before = AllocatedBytes();
+  const std::unique_ptr<Bytes> message = Codec().EncodeSuccess(&photo);
+  EXPECT_LT(AllocatedBytes() - allocated_before, message->size() + 256);
+  EXPECT_EQ(message->capacity(), message->size());
 }
 
 TEST(StandardMethodCodecTest, DecodesResponses) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/testing/fake_messenger.h"
@@ -44,20 +45,64 @@ TEST_F(FlutterWindowTest, ViewIsMadeAtTheClientAreaSize) {
   EXPECT_TRUE(IsWindowVisible(window_.Handle()));
 }
 
-// The channel goes with the engine; a URL arriving meanwhile must only
-// queue, never reach it.
-TEST_F(FlutterWindowTest, DetachesTheRelayBeforeTheControllerGoes) {
+// A hand-off record as a later instance sends it.
+struct HandOff {
+  explicit HandOff(const std::wstring& text) : url(text) {
+    record.dwData = 0x8001;
+    record.cbData = static_cast<DWORD>((url.size() + 1) * sizeof(wchar_t));
+    record.lpData = url.data();
+  }
+  LRESULT SendTo(HWND window) {
+    return SendMessageW(window, WM_COPYDATA, 0,
+                        reinterpret_cast<LPARAM>(&record));
+  }
+  std::wstring url;
+  COPYDATASTRUCT record = {};
+};
+
+TEST_F(FlutterWindowTest, RecordAnsweredTrueOnlyWhileAURLCanReachDart) {
   messenger_.ClearSent();
-  Relay().Deliver(L"orvalinai://login-callback?before");
-  ASSERT_EQ(messenger_.sent().size(), 1u) << "pushed while attached";
+  EXPECT_EQ(
+      HandOff(L"orvalinai://login-callback?running").SendTo(window_.Handle()),
+      TRUE);
+  ASSERT_EQ(messenger_.sent().size(), 1u) << "pushed while running";
+
+  // The channel goes with the engine: from the start of the teardown a
+  // return URL is refused, so its sender waits and takes over; other
+  // records keep their TRUE; the relay no longer pushes.
+  const HWND window = window_.Handle();  // cleared once the teardown starts
+  LRESULT refused = TRUE, foreign = FALSE;
   size_t pushed_at_teardown = 99;
   embedding_.on_controller_destroy = [&] {
-    Relay().Deliver(L"orvalinai://login-callback?during");
+    refused = HandOff(L"orvalinai://login-callback?closing").SendTo(window);
+    foreign = HandOff(L"https://example.com/").SendTo(window);
+    Relay().Deliver(L"orvalinai://login-callback?direct");
     pushed_at_teardown = messenger_.sent().size() - 1;
   };
-  DestroyWindow(window_.Handle());
+  DestroyWindow(window);
+  EXPECT_EQ(refused, FALSE);
+  EXPECT_EQ(foreign, TRUE);
   EXPECT_EQ(pushed_at_teardown, 0u);
-  EXPECT_EQ(Relay().TakePending().size(), 2u);
+  const std::vector<std::wstring> expected = {
+      L"orvalinai://login-callback?running",
+      L"orvalinai://login-callback?direct"};
+  EXPECT_EQ(Relay().TakePending(), expected);
+}
+
+TEST(FlutterWindow, LetsTheRecordInFromLowerIntegrityOnceCreated) {
+  static std::vector<std::pair<HWND, UINT>> filtered;
+  filtered.clear();
+  MessageFilter recording = [](HWND window, UINT message, DWORD,
+                               PCHANGEFILTERSTRUCT) -> BOOL {
+    filtered.emplace_back(window, message);
+    return TRUE;
+  };
+  flutter::testing::FakeMessenger messenger;
+  flutter::testing::FakeEmbedding embedding;
+  FlutterWindow window(flutter::EngineProject(L"data"), recording);
+  ASSERT_TRUE(window.Create(L"host", {10, 10}, {800, 600}));
+  ASSERT_EQ(filtered.size(), 1u);
+  EXPECT_EQ(filtered[0], std::make_pair(window.Handle(), UINT{WM_COPYDATA}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 """orvalin_ai.exe from start to end, one instance per test: DPI, showing,
-claimed messages, closing, missing engine files, install folder."""
+claimed messages, closing, missing engine files, install folder, a
+session kept across a restart."""
 
+import json
 import shutil
 import time
 
@@ -11,6 +13,8 @@ from app_support import (
     WM_SHOWWINDOW, close_app, command_path, copy_bundle, probe, pushed_urls,
     registered_command, start_app, take_pending, wait_pushed,
     wait_visible, window_info)
+
+KEYCHAIN = "orvalin.ai/keychain"
 
 
 @pytest.mark.parametrize("dpi, rect", [
@@ -125,3 +129,29 @@ def test_start_from_another_folder_rewrites_the_command_whole(
         wine.windows_path(folder / APP).lower()
     assert close_app(wine, bundle_dir, moved) == 0
 
+
+
+def test_a_large_session_survives_a_restart(launch, wine, bundle_dir):
+    """A signed-in session over one credential's 2,560 bytes is kept in the
+    vault in parts and read back whole by the next start."""
+    key = "e2e/supabase.auth.token"
+    session = json.dumps({
+        "access_token": "eyJhbGciOiJIUzI1NiJ9." + "a1B2" * 300 + ".sig",
+        "refresh_token": "r" * 40,
+        "user": {"email": "hong@example.com",
+                 "user_metadata": {"full_name": "홍길동 (Zoë)"},
+                 "identities": [{"provider": "google"}]},
+        "provider_token": "ya29." + "x-Y_" * 1200,
+    }, ensure_ascii=False)
+    assert 6000 < len(session.encode()) < 7000
+    app = start_app(launch)
+    assert app.dart.invoke(KEYCHAIN, "write",
+                           {"key": key, "value": session}) is True
+    assert close_app(wine, bundle_dir, app) == 0
+    again = start_app(launch)
+    try:
+        assert again.dart.invoke(KEYCHAIN, "read", {"key": key}) == session
+    finally:
+        assert again.dart.invoke(KEYCHAIN, "delete", {"key": key}) is True
+    assert again.dart.invoke(KEYCHAIN, "read", {"key": key}) is None
+    assert close_app(wine, bundle_dir, again) == 0

@@ -28,14 +28,14 @@ DOWNGRADE = ("A newer version of Orvalin AI is already installed. To install "
 pytestmark = pytest.mark.timeout(900)
 
 
-def package(*args, env=None, check=True):
+def package(*args, env=None, check=True, cwd=None):
     """Runs scripts/package.sh; returns (exit code, output, summary)."""
     clean = {k: v for k, v in os.environ.items()
              if not k.startswith(("ORVALIN_SIGN_", "ORVALIN_ENGINE_DIR"))}
     result = subprocess.run(
         ["bash", REPO / "scripts/package.sh", "--build-dir", RELEASE, *args],
         env=dict(clean, **(env or {})), capture_output=True, text=True,
-        timeout=1800)
+        timeout=1800, cwd=cwd)
     output = result.stdout + result.stderr
     assert not check or result.returncode == 0, output[-3000:]
     return (result.returncode, output,
@@ -253,31 +253,119 @@ def test_signatures_verify_and_a_tampered_copy_fails(msis, kind, tmp_path):
     assert code != 0 and current != calculated
 
 
-@pytest.mark.parametrize("remove, message", [
-    (None, None),
-    (".", "does not exist"),
-    ("data", "lacks: data/"),
-    ("flutter_windows.dll", "lacks: flutter_windows.dll"),
-    ("data/icudtl.dat", "lacks: data/icudtl.dat"),
-])
-def test_engine_folder_is_checked(msis, bundle_dir, tmp_path, remove,
-                                  message):
-    engine = tmp_path / "engine"
+def make_certificate(folder):
+    """A self-signed code-signing certificate: (cert.pem, key.pem)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048",
+                    "-nodes", "-days", "2", "-subj", "/CN=someone else",
+                    "-keyout", folder / "key.pem", "-out", folder / "cert.pem",
+                    "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    return folder / "cert.pem", folder / "key.pem"
+
+
+def sign(path, cert=RELEASE / "installer/test-cert/cert.pem",
+         key=RELEASE / "installer/test-cert/key.pem"):
+    """Signs a library in place, as a vendor would before packaging."""
+    signed = path.with_name(path.name + ".signed")
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key,
+                    "-h", "sha256", "-in", path, "-out", signed],
+                   check=True, capture_output=True)
+    signed.replace(path)
+
+
+def engine_folder(bundle_dir, engine):
+    """An engine folder made of the stand-ins, flutter_windows.dll signed."""
     shutil.copytree(Path(bundle_dir) / "data", engine / "data")
     for name in LIBRARIES:
         shutil.copy2(Path(bundle_dir) / name, engine / name)
-    if remove:
-        target = engine / remove
-        shutil.rmtree(target) if target.is_dir() else target.unlink()
-    code, output, summary = package("--out", tmp_path / "out", check=False,
-                                    env={"ORVALIN_ENGINE_DIR": str(engine)})
-    if message is None:
-        assert code == 0, output[-3000:]
-        assert Path(summary["MSI"]).name == "OrvalinAI-1.0.12+13.msi"
-        assert summary["engine"].startswith("real")
-    else:
-        assert code != 0 and message in re.sub(r"\s+", " ", output)
-        assert not list((tmp_path / "out").glob("*.msi"))
+    sign(engine / "flutter_windows.dll")
+    return engine
+
+
+def flip_a_byte(path):
+    data = bytearray(path.read_bytes())
+    data[len(data) // 2] ^= 1
+    path.write_bytes(data)
+
+
+# Each change stops packaging with the message beside it.
+CHANGES = {
+    "no folder": (lambda e: shutil.rmtree(e), "does not exist"),
+    "no data": (lambda e: shutil.rmtree(e / "data"), "lacks: data/"),
+    "no engine": (lambda e: (e / "flutter_windows.dll").unlink(),
+                  "lacks: flutter_windows.dll"),
+    "no icudtl": (lambda e: (e / "data/icudtl.dat").unlink(),
+                  "lacks: data/icudtl.dat"),
+    "tampered engine": (lambda e: flip_a_byte(e / "flutter_windows.dll"),
+                        "the signature of flutter_windows.dll does not verify"),
+    "engine signed by a stranger": (
+        lambda e: sign(e / "flutter_windows.dll",
+                       *make_certificate(e.parent / "stranger")),
+        "the signature of flutter_windows.dll does not verify"),
+    "a name Windows refuses": (
+        lambda e: (e / "data/flutter_assets/a|b.png").write_bytes(b"x"),
+        "the installer cannot hold the file name data/flutter_assets/a|b.png"),
+}
+
+
+@pytest.mark.parametrize("change", CHANGES)
+def test_engine_folder_is_checked(msis, bundle_dir, tmp_path, change):
+    engine = engine_folder(bundle_dir, tmp_path / "engine")
+    action, message = CHANGES[change]
+    action(engine)
+    code, output, _ = package("--out", tmp_path / "out", check=False,
+                              env={"ORVALIN_ENGINE_DIR": str(engine)})
+    assert code != 0 and message in re.sub(r"\s+", " ", output), \
+        output[-3000:]
+    assert not list((tmp_path / "out").glob("*.msi"))
+
+
+def tree(folder):
+    """{path inside folder: contents, or None for a folder}."""
+    return {p.relative_to(folder).as_posix():
+            None if p.is_dir() else p.read_bytes() for p in folder.rglob("*")}
+
+
+def test_a_real_engine_installs_every_name_as_it_is(prefix, msis, bundle_dir,
+                                                     tmp_path):
+    """Real-signed with a certificate whose password is empty, its root
+    named by a relative path; the engine pre-signed; data/ names in
+    Korean, Greek and Cyrillic."""
+    engine = engine_folder(bundle_dir, tmp_path / "engine")
+    assets = engine / "data/flutter_assets"
+    (assets / "한글 이름.png").write_bytes(b"korean")
+    (assets / "Ελληνικά").mkdir()
+    (assets / "Ελληνικά/привет мир.txt").write_bytes(b"cyrillic")
+    (assets / "пусто").mkdir()
+    test_cert = RELEASE / "installer/test-cert"
+    shutil.copy2(test_cert / "cert.pem", tmp_path / "root.pem")
+    subprocess.run(["openssl", "pkcs12", "-export", "-in",
+                    test_cert / "cert.pem", "-inkey", test_cert / "key.pem",
+                    "-out", tmp_path / "signing.pfx", "-passout", "pass:"],
+                   check=True, capture_output=True)
+    code, output, summary = package(
+        "--out", tmp_path / "out", check=False, cwd=tmp_path,
+        env={"ORVALIN_ENGINE_DIR": str(engine),
+             "ORVALIN_SIGN_PFX": "signing.pfx",
+             "ORVALIN_SIGN_PFX_PASSWORD": "",
+             "ORVALIN_SIGN_CA_FILE": "root.pem"})
+    assert code == 0, output[-3000:]
+    assert Path(summary["MSI"]).name == "OrvalinAI-1.0.12+13.msi"
+    assert summary["engine"].startswith("real")
+    assert summary["signed"].startswith("real-signed")
+    held = subprocess.run(["msiinfo", "export", summary["MSI"], "File"],
+                          capture_output=True, text=True, check=True).stdout
+    assert {"한글 이름.png", "привет мир.txt"} <= \
+        {row.split("\t")[2] for row in held.splitlines()[3:]}
+
+    assert prefix.msiexec("/i", summary["MSI"], tmp_path / "i") == 0
+    assert tree(prefix.app_dir / "data") == tree(engine / "data")
+    # Left as the vendor signed it.
+    assert (prefix.app_dir / "flutter_windows.dll").read_bytes() == \
+        (engine / "flutter_windows.dll").read_bytes()
+    assert prefix.msiexec("/x", summary["MSI"], tmp_path / "x") == 0
+    assert not prefix.app_dir.exists()
 
 
 def test_a_certificate_that_cannot_be_opened_stops_signing(msis, tmp_path):

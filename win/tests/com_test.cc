@@ -40,5 +40,54 @@ TEST(ComInitializer, BalancesOnlyAnInitialisationThatSucceeded) {
   EXPECT_EQ(result, S_OK);
 }
 
+// Counts its references; never freed, so a leak or an extra release shows.
+class CountedObject : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+
+  ULONG references = 0;
+};
+
+// A new reference, as QueryInterface answers one.
+IUnknown* Reference(CountedObject* object) {
+  object->AddRef();
+  return object;
+}
+
+TEST(ComPtr, ReleasesEveryReferenceItHeldOnce) {
+  CountedObject a, b;
+  {
+    ComPtr<IUnknown> first(Reference(&a));
+    ComPtr<IUnknown> second(Reference(&a));
+    // Two references to one object: taking over the second drops the first.
+    first = std::move(second);
+    EXPECT_EQ(a.references, 1u);
+    EXPECT_FALSE(second);
+    first.Reset(Reference(&a));
+    EXPECT_EQ(a.references, 1u);
+    ComPtr<IUnknown>& same = first;
+    first = std::move(same);
+    EXPECT_EQ(first.Get(), &a);
+    EXPECT_EQ(a.references, 1u);
+
+    ComPtr<IUnknown> other(Reference(&b));
+    first = std::move(other);
+    EXPECT_EQ(a.references, 0u);
+    EXPECT_EQ(b.references, 1u);
+    *first.Put() = Reference(&a);
+    EXPECT_EQ(b.references, 0u);
+    ComPtr<IUnknown> moved(std::move(first));
+    EXPECT_EQ(moved.Take(), &a);
+    EXPECT_EQ(a.references, 1u);
+  }
+  EXPECT_EQ(a.references, 1u);  // taken: the caller's now
+  EXPECT_EQ(b.references, 0u);
+}
+
 }  // namespace
 }  // namespace orvalin::win

@@ -49,6 +49,36 @@ TEST_F(RegistryKeyTest, FailuresAnswerTheCodeAndLeaveOutputsAlone) {
   EXPECT_EQ(key_.SetDword(L"after", 1), ERROR_SUCCESS);
 }
 
+TEST_F(RegistryKeyTest, RefusesADwordOfAnotherSize) {
+  const BYTE bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  for (const DWORD size : {0u, 2u, 3u, 5u, 8u}) {
+    SCOPED_TRACE(size);
+    ASSERT_EQ(RegSetValueExW(key_.Get(), L"odd", 0, REG_DWORD, bytes, size),
+              ERROR_SUCCESS);
+    DWORD number = 7;
+    EXPECT_EQ(key_.GetDword(L"odd", &number), ERROR_DATATYPE_MISMATCH);
+    EXPECT_EQ(number, 7u);
+  }
+}
+
+TEST_F(RegistryKeyTest, RefusesAnExpandableStringUnexpanded) {
+  // Shorter than the first read's buffer but not once expanded (Wine
+  // wrote the expansion past it), then longer than that buffer.
+  for (const int copies : {7, 40}) {
+    std::wstring stored;
+    for (int i = 0; i < copies; ++i) stored += L"%APPDATA%";
+    ASSERT_EQ(RegSetValueExW(
+                  key_.Get(), L"expand", 0, REG_EXPAND_SZ,
+                  reinterpret_cast<const BYTE*>(stored.c_str()),
+                  static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    std::wstring text = L"kept";
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kTestKey, L"expand", &text),
+              ERROR_UNSUPPORTED_TYPE);
+    EXPECT_EQ(text, L"kept");
+  }
+}
+
 TEST_F(RegistryKeyTest, ReadsWhatWasStored) {
   DWORD number = 7;
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kTestKey, L"dword", &number),

@@ -139,7 +139,10 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"hold" && argc > 2) {
     return HoldMutex(argv[2], argc > 3 && std::wstring(argv[3]) == L"next");
   }
-  HWND window = FindRunningInstanceWindow();
+  // The shown window first: a hidden one may belong to an instance that is
+  // starting or failing to.
+  HWND window = FindShownInstanceWindow();
+  if (window == nullptr) window = FindRunningInstanceWindow();
   if (window == nullptr) {
     std::fprintf(stderr, "host_probe: no running window\n");
     return 2;

@@ -1,0 +1,20 @@
+"""A short seeded run of the lifecycle race harness
+(bench/handoff_races.py): every return URL reaches exactly one Dart side,
+and no two engines run at once."""
+
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
+
+from handoff_races import run_races  # noqa: E402
+
+
+def test_every_url_reaches_exactly_one_dart_side(bundle_dir, wine, tmp_path):
+    figures = run_races(bundle_dir, wine, tmp_path, seed=14, hand_offs=12,
+                        kinds=("slow", "closing", "failing", "minimised"),
+                        bursts=(1, 2), span=4.0)
+    print(figures.line())
+    assert figures.failures == []
+    assert figures.lost == figures.doubled == figures.overlaps == 0
+    assert figures.delivered == figures.hand_offs
