@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fuzz::AllocationCheck check(size);
   const flutter::StandardMethodCodec& codec =
       flutter::StandardMethodCodec::Instance();
   std::unique_ptr<flutter::MethodCall<>> call = codec.DecodeCall(data, size);

@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fuzz::AllocationCheck check(size);
   CountingResult result;
   const bool decoded = flutter::StandardMethodCodec::Instance().DecodeResponse(
       data, size, &result);

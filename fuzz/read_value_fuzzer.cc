@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fuzz::AllocationCheck check(size);
   const flutter::StandardCodecSerializer& serializer =
       flutter::StandardCodecSerializer::Instance();
   flutter::ByteBufferStreamReader reader(data, size);

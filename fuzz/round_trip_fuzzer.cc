@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fuzz::AllocationCheck check(size);
   const std::vector<uint8_t> first = Encode(Decode(data, size));
   const flutter::EncodableValue value = Decode(first.data(), first.size());
   const std::vector<uint8_t> second = Encode(value);

@@ -1,17 +1,32 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each for the given number of seconds
-# (default 10), starting from the committed seed corpus. New inputs go to
-# build/fuzz/corpus/<target>; a failing input (crash, leak, out of memory,
-# or one input taking longer than the per-input timeout) is left in
+# (default 10), or until it has run the given number of inputs if that
+# comes first, starting from the committed seed corpus. New inputs go to
+# build/fuzz/corpus/<target>; a failing input (crash, leak, an input holding
+# more memory than the allocation check in fuzz/fuzz_support.h allows for
+# its size, or one taking longer than the per-input timeout) is left in
 # build/fuzz/crashes and fails the run.
-#   bash scripts/fuzz.sh [seconds-per-target]
+#   bash scripts/fuzz.sh [seconds-per-target [inputs-per-target]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-10}
+runs=${2:--1}  # libFuzzer's -runs: -1 for no limit
 # Seconds one input may take. Every well-formed or hostile message decodes
 # in time linear in its size, milliseconds at libFuzzer's input sizes; the
 # margin absorbs a loaded machine.
 per_input_timeout=10
+# Inputs grow to 1 MiB, enough for messages of many large blocks and for
+# memory that grows faster than the message to show.
+max_len=1048576
+# The allocation check bounds each input's live bytes at
+# kLiveBytesPerInputByte * size + kLiveBytesFixed (fuzz/fuzz_support.h),
+# which at max_len comes to 384 MiB + 16 KiB, and fails the input before
+# the allocation that would pass it. libFuzzer's own limits stay above
+# that, so they never refuse what the check allows: one allocation up to
+# the whole bound, and the process's RSS for that plus ASan's quarantine
+# of freed blocks (256 MiB) and the corpus held in memory.
+malloc_limit_mb=385
+rss_limit_mb=2048
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -22,13 +37,14 @@ for seeds in fuzz/corpus/*/; do
   found="build/fuzz/corpus/$name"
   log="build/fuzz/$name.log"
   mkdir -p "$found"
-  echo "== fuzz $name for ${seconds}s"
+  echo "== fuzz $name for ${seconds}s$([ "$runs" -ge 0 ] && echo " or $runs inputs")"
   status=0
-  "build/fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" \
-    -timeout="$per_input_timeout" -rss_limit_mb=2048 -malloc_limit_mb=512 \
+  "build/fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" -runs="$runs" \
+    -max_len="$max_len" -timeout="$per_input_timeout" \
+    -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb" \
     -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/${name}-" \
     "$found" "$seeds" >"$log" 2>&1 || status=$?
-  grep -E '^(stat::number_of_executed_units|stat::new_units_added|==[0-9]+== ?ERROR|SUMMARY|Done)' \
+  grep -E '^(stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)|allocation check|==[0-9]+== ?ERROR|SUMMARY|Done)' \
     "$log" || true
   if [ "$status" -ne 0 ] || compgen -G "build/fuzz/crashes/${name}-*" >/dev/null; then
     echo "fuzz: $name failed (exit $status); see $log and build/fuzz/crashes/"
