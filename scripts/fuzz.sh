@@ -5,12 +5,17 @@
 # build/fuzz/corpus/<target>; a failing input (crash, leak, an input holding
 # more memory than the allocation check in fuzz/fuzz_support.h allows for
 # its size, or one taking longer than the per-input timeout) is left in
-# build/fuzz/crashes and fails the run.
-#   bash scripts/fuzz.sh [seconds-per-target [inputs-per-target]]
+# build/fuzz/crashes and fails the run. Naming targets runs only those.
+#   bash scripts/fuzz.sh [seconds-per-target [inputs-per-target [target...]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-10}
 runs=${2:--1}  # libFuzzer's -runs: -1 for no limit
+shift $(( $# < 2 ? $# : 2 ))
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for seeds in fuzz/corpus/*/; do targets+=("$(basename "$seeds")"); done
+fi
 # Seconds one input may take. Every well-formed or hostile message decodes
 # in time linear in its size, milliseconds at libFuzzer's input sizes; the
 # margin absorbs a loaded machine.
@@ -32,8 +37,12 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 mkdir -p build/fuzz/crashes
-for seeds in fuzz/corpus/*/; do
-  name=$(basename "$seeds")
+for name in "${targets[@]}"; do
+  seeds="fuzz/corpus/$name"
+  if [ ! -d "$seeds" ]; then
+    echo "fuzz: no target $name (fuzz/corpus/$name)"
+    exit 1
+  fi
   found="build/fuzz/corpus/$name"
   log="build/fuzz/$name.log"
   mkdir -p "$found"
