@@ -17,8 +17,7 @@ inline void SilenceDiagnostics() { std::cerr.rdbuf(nullptr); }
 // takes at most about 100 bytes per byte of its message (each one-byte
 // element is a 56-byte value, in lists whose storage doubles, the old and
 // the new block both live while it grows); the round trip, which holds
-// two decoded copies and two encodings while it decodes a third copy,
-// about 200. A message whose memory grows faster than its size (say
+// two decoded copies and two encodings, about 200. A message whose memory grows faster than its size (say
 // quadratically) passes the bound at a few KiB.
 constexpr size_t kLiveBytesPerInputByte = 384;
 // Room for what every input allocates whatever its size: a method call,
