@@ -388,6 +388,19 @@ void CopyShort(uint8_t* to, const uint8_t* from, size_t size) {
   }
 }
 
+// CopyShort for the texts of a small message, shorter than a one-byte
+// length allows: whole 32-byte moves, and one more ending at the end.
+void CopyText(uint8_t* to, const uint8_t* from, size_t size) {
+  if (size <= kShortBlock) {
+    CopyShort(to, from, size);
+    return;
+  }
+  for (size_t at = 0; at + kShortBlock < size; at += kShortBlock) {
+    std::memcpy(to + at, from + at, kShortBlock);
+  }
+  std::memcpy(to + size - kShortBlock, from + size - kShortBlock, kShortBlock);
+}
+
 // Adds without wrapping around.
 size_t SaturatingAdd(size_t a, size_t b) {
   return a > std::numeric_limits<size_t>::max() - b
@@ -652,7 +665,8 @@ bool SmallMessage::AddString(const std::string& text) {
   }
   bytes_[used_++] = kString;
   bytes_[used_++] = static_cast<uint8_t>(text.size());
-  std::memcpy(bytes_ + used_, text.data(), text.size());
+  CopyText(bytes_ + used_, reinterpret_cast<const uint8_t*>(text.data()),
+           text.size());
   used_ += text.size();
   return true;
 }
@@ -710,7 +724,12 @@ std::unique_ptr<std::vector<uint8_t>> SmallMessage::Take() const {
 std::unique_ptr<std::vector<uint8_t>> SmallMessage::Call(
     const std::string& name, const EncodableValue& arguments) {
   SmallMessage message;
-  if (!message.AddString(name) || !message.Add(arguments)) {
+  if (!message.AddString(name)) {
+    return nullptr;
+  }
+  // Most calls carry one text; it needs none of Add's other forms.
+  const auto* text = std::get_if<std::string>(&arguments);
+  if (!(text != nullptr ? message.AddString(*text) : message.Add(arguments))) {
     return nullptr;
   }
   return message.Take();

@@ -77,7 +77,8 @@ const StandardMethodCodec& StandardMethodCodec::Instance(
 
 StandardMethodCodec::StandardMethodCodec(
     const StandardCodecSerializer* serializer)
-    : serializer_(serializer) {}
+    : serializer_(serializer),
+      small_messages_(internal::BufferEncoder::Serves(*serializer)) {}
 
 StandardMethodCodec::~StandardMethodCodec() = default;
 
@@ -101,7 +102,7 @@ std::unique_ptr<MethodCall<EncodableValue>> StandardMethodCodec::DecodeCall(
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeCall(
     const MethodCall<EncodableValue>& call) const {
   const EncodableValue& arguments = ValueOrNull(call.Arguments());
-  if (internal::BufferEncoder::Serves(*serializer_)) {
+  if (small_messages_) {
     if (auto message =
             internal::SmallMessage::Call(call.MethodName(), arguments)) {
       return message;
@@ -113,7 +114,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeCall(
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccess(
     const EncodableValue* result) const {
   const EncodableValue& value = ValueOrNull(result);
-  if (internal::BufferEncoder::Serves(*serializer_)) {
+  if (small_messages_) {
     if (auto message =
             internal::SmallMessage::Envelope(kSuccessEnvelope, value)) {
       return message;

@@ -33,6 +33,9 @@ class StandardMethodCodec : public MethodCodec<EncodableValue> {
   explicit StandardMethodCodec(const StandardCodecSerializer* serializer);
 
   const StandardCodecSerializer* serializer_;
+  // Whether small messages may be built on the stack: decided once, as the
+  // serializer's type never changes.
+  const bool small_messages_;
 };
 
 }  // namespace flutter

@@ -35,6 +35,12 @@ TEST(StandardMethodCodecTest, EncodesTheSameWithAnExtendingSerializer) {
       StandardMethodCodec::Instance(&extended);
   ASSERT_NE(&observed, &Codec());
   const V url("orvalinai://login-callback?code=1");
+  // Texts whose bytes differ, so that a copy from the wrong offset shows.
+  const auto text = [](size_t size) {
+    std::string text(size, 'a');
+    for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('!' + i % 90);
+    return text;
+  };
   // Small messages are built whole up to 256 bytes and texts of 253.
   const V values[] = {V(),
                       V(false),
@@ -43,12 +49,15 @@ TEST(StandardMethodCodecTest, EncodesTheSameWithAnExtendingSerializer) {
                       V(1.0),
                       V(std::vector<int64_t>{1}),
                       url,
-                      V(std::string(253, 't')),
-                      V(std::string(254, 't')),
+                      V(text(31)),
+                      V(text(33)),
+                      V(text(64)),
+                      V(text(97)),
+                      V(text(253)),
+                      V(text(254)),
                       V(EncodableList{V(2.0), V("x"), V(Bytes(300, 1))})};
   for (const V& value : values) {
-    for (const std::string& name :
-         {std::string("authCallback"), std::string(253, 'n')}) {
+    for (const std::string& name : {std::string("authCallback"), text(253)}) {
       const MethodCall<> call(name, std::make_unique<V>(value));
       EXPECT_EQ(*Codec().EncodeCall(call), *observed.EncodeCall(call));
     }
