@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -93,6 +94,13 @@ class SmallMessage {
   static constexpr size_t kMostBytes = 256;
 
   void AddByte(uint8_t byte) { bytes_[used_++] = byte; }
+  // An integer after its tag; integers need no padding.
+  template <typename T>
+  void AddNumber(uint8_t tag, T number) {
+    bytes_[used_++] = tag;
+    std::memcpy(bytes_ + used_, &number, sizeof(T));
+    used_ += sizeof(T);
+  }
   bool Add(const EncodableValue& value);
   // The same bytes as Add of |text| as a string value.
   bool AddString(const std::string& text);

@@ -692,16 +692,10 @@ bool SmallMessage::Add(const EncodableValue& value) {
       bytes_[used_++] = tag;
       return true;
     case kInt32:
-      bytes_[used_++] = tag;
-      std::memcpy(bytes_ + used_, std::get_if<int32_t>(&value),
-                  sizeof(int32_t));
-      used_ += sizeof(int32_t);
+      AddNumber(tag, *std::get_if<int32_t>(&value));
       return true;
     case kInt64:
-      bytes_[used_++] = tag;
-      std::memcpy(bytes_ + used_, std::get_if<int64_t>(&value),
-                  sizeof(int64_t));
-      used_ += sizeof(int64_t);
+      AddNumber(tag, *std::get_if<int64_t>(&value));
       return true;
     case kFloat64:
       // The message starts the vector, so its offsets are the positions.
