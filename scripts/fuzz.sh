@@ -6,6 +6,9 @@
 # more memory than the allocation check in fuzz/fuzz_support.h allows for
 # its size, or one taking longer than the per-input timeout) is left in
 # build/fuzz/crashes and fails the run. Naming targets runs only those.
+# FUZZ_WORKERS=N runs N libFuzzer processes per target on one shared
+# corpus, each for the given time or inputs, so a slow target can use every
+# core.
 #   bash scripts/fuzz.sh [seconds-per-target [inputs-per-target [target...]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +16,7 @@ seconds=${1:-10}
 runs=${2:--1}  # libFuzzer's -runs: -1 for no limit
 shift $(( $# < 2 ? $# : 2 ))
 targets=("$@")
+workers=${FUZZ_WORKERS:-1}
 if [ ${#targets[@]} -eq 0 ]; then
   for seeds in fuzz/corpus/*/; do targets+=("$(basename "$seeds")"); done
 fi
@@ -36,6 +40,22 @@ rss_limit_mb=2048
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
+# A grown corpus keeps every input that once added a feature, many since
+# covered by smaller ones; the large ones slow a run down. Keep only the
+# inputs that add coverage before running on.
+minimise() {
+  local found="build/fuzz/corpus/$1" kept="build/fuzz/corpus/$1.kept"
+  mkdir -p "$found"
+  [ -n "$(ls -A "$found")" ] || return 0
+  rm -rf "$kept" && mkdir -p "$kept"
+  "build/fuzz/fuzz/${1}_fuzzer" -merge=1 "${limits[@]}" "$kept" "$found" \
+    >"build/fuzz/$1.merge.log" 2>&1 || {
+    echo "fuzz: cannot minimise the $1 corpus; see build/fuzz/$1.merge.log"
+    exit 1
+  }
+  rm -rf "$found" && mv "$kept" "$found"
+}
+
 mkdir -p build/fuzz/crashes
 for name in "${targets[@]}"; do
   seeds="fuzz/corpus/$name"
@@ -45,14 +65,27 @@ for name in "${targets[@]}"; do
   fi
   found="build/fuzz/corpus/$name"
   log="build/fuzz/$name.log"
-  mkdir -p "$found"
-  echo "== fuzz $name for ${seconds}s$([ "$runs" -ge 0 ] && echo " or $runs inputs")"
+  fuzzer="$PWD/build/fuzz/fuzz/${name}_fuzzer"
+  limits=(-max_len="$max_len" -timeout="$per_input_timeout"
+    -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb")
+  minimise "$name"
+  echo "== fuzz $name for ${seconds}s$([ "$runs" -ge 0 ] && echo " or $runs inputs")$([ "$workers" -gt 1 ] && echo " in each of $workers workers")"
   status=0
-  "build/fuzz/fuzz/${name}_fuzzer" -max_total_time="$seconds" -runs="$runs" \
-    -max_len="$max_len" -timeout="$per_input_timeout" \
-    -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb" \
-    -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/${name}-" \
-    "$found" "$seeds" >"$log" 2>&1 || status=$?
+  run=("$fuzzer" -max_total_time="$seconds" -runs="$runs" "${limits[@]}"
+    -print_final_stats=1 -artifact_prefix="$PWD/build/fuzz/crashes/${name}-"
+    "$PWD/$found" "$PWD/$seeds")
+  if [ "$workers" -gt 1 ]; then
+    # libFuzzer writes worker J's output to fuzz-J.log in the working
+    # folder, and copies each to its own output when the worker ends.
+    jobs="build/fuzz/$name.workers"
+    rm -rf "$jobs" && mkdir -p "$jobs"
+    (cd "$jobs" && "${run[@]}" -jobs="$workers" -workers="$workers") \
+      >"$log" 2>&1 || status=$?
+    awk '/^stat::number_of_executed_units:/ { n += $2 }
+      END { print "executed by all workers: " n + 0 }' "$jobs"/fuzz-*.log
+  else
+    "${run[@]}" >"$log" 2>&1 || status=$?
+  fi
   grep -E '^(stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)|allocation check|==[0-9]+== ?ERROR|SUMMARY|Done)' \
     "$log" || true
   if [ "$status" -ne 0 ] || compgen -G "build/fuzz/crashes/${name}-*" >/dev/null; then
