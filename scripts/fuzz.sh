@@ -6,9 +6,9 @@
 # more memory than the allocation check in fuzz/fuzz_support.h allows for
 # its size, or one taking longer than the per-input timeout) is left in
 # build/fuzz/crashes and fails the run. Naming targets runs only those.
-# FUZZ_WORKERS=N runs N libFuzzer processes per target on one shared
-# corpus, each for the given time or inputs, so a slow target can use every
-# core.
+# FUZZ_WORKERS=N keeps N libFuzzer processes per target running on one
+# shared corpus, so a slow target can use every core; the time is then the
+# whole run's and the inputs are shared out among the processes.
 #   bash scripts/fuzz.sh [seconds-per-target [inputs-per-target [target...]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +17,10 @@ runs=${2:--1}  # libFuzzer's -runs: -1 for no limit
 shift $(( $# < 2 ? $# : 2 ))
 targets=("$@")
 workers=${FUZZ_WORKERS:-1}
+# With several workers, no process runs longer than this: a long-lived one
+# slows down (the round trip ran at half its first speed after half an
+# hour), and a fresh one picks up the corpus the others have grown.
+worker_seconds=600
 if [ ${#targets[@]} -eq 0 ]; then
   for seeds in fuzz/corpus/*/; do targets+=("$(basename "$seeds")"); done
 fi
@@ -69,22 +73,26 @@ for name in "${targets[@]}"; do
   limits=(-max_len="$max_len" -timeout="$per_input_timeout"
     -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb")
   minimise "$name"
-  echo "== fuzz $name for ${seconds}s$([ "$runs" -ge 0 ] && echo " or $runs inputs")$([ "$workers" -gt 1 ] && echo " in each of $workers workers")"
+  echo "== fuzz $name for ${seconds}s$([ "$runs" -ge 0 ] && echo " or $runs inputs")$([ "$workers" -gt 1 ] && echo " in $workers workers")"
   status=0
-  run=("$fuzzer" -max_total_time="$seconds" -runs="$runs" "${limits[@]}"
-    -print_final_stats=1 -artifact_prefix="$PWD/build/fuzz/crashes/${name}-"
+  run=("$fuzzer" "${limits[@]}" -print_final_stats=1
+    -artifact_prefix="$PWD/build/fuzz/crashes/${name}-"
     "$PWD/$found" "$PWD/$seeds")
   if [ "$workers" -gt 1 ]; then
-    # libFuzzer writes worker J's output to fuzz-J.log in the working
-    # folder, and copies each to its own output when the worker ends.
+    each=$(( seconds < worker_seconds ? seconds : worker_seconds ))
+    processes=$(( workers * ((seconds + each - 1) / each) ))
+    each_runs=$(( runs < 0 ? -1 : (runs + processes - 1) / processes ))
+    # libFuzzer writes process J's output to fuzz-J.log in the working
+    # folder, and copies each to its own output when the process ends.
     jobs="build/fuzz/$name.workers"
     rm -rf "$jobs" && mkdir -p "$jobs"
-    (cd "$jobs" && "${run[@]}" -jobs="$workers" -workers="$workers") \
-      >"$log" 2>&1 || status=$?
+    (cd "$jobs" && "${run[@]}" -max_total_time="$each" -runs="$each_runs" \
+      -jobs="$processes" -workers="$workers") >"$log" 2>&1 || status=$?
     awk '/^stat::number_of_executed_units:/ { n += $2 }
       END { print "executed by all workers: " n + 0 }' "$jobs"/fuzz-*.log
   else
-    "${run[@]}" >"$log" 2>&1 || status=$?
+    "${run[@]}" -max_total_time="$seconds" -runs="$runs" >"$log" 2>&1 ||
+      status=$?
   fi
   grep -E '^(stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)|allocation check|==[0-9]+== ?ERROR|SUMMARY|Done)' \
     "$log" || true
