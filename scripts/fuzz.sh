@@ -79,8 +79,9 @@ for name in "${targets[@]}"; do
     -artifact_prefix="$PWD/build/fuzz/crashes/${name}-"
     "$PWD/$found" "$PWD/$seeds")
   if [ "$workers" -gt 1 ]; then
-    each=$(( seconds < worker_seconds ? seconds : worker_seconds ))
-    processes=$(( workers * ((seconds + each - 1) / each) ))
+    rounds=$(( (seconds + worker_seconds - 1) / worker_seconds ))
+    each=$(( (seconds + rounds - 1) / rounds ))
+    processes=$(( workers * rounds ))
     each_runs=$(( runs < 0 ? -1 : (runs + processes - 1) / processes ))
     # libFuzzer writes process J's output to fuzz-J.log in the working
     # folder, and copies each to its own output when the process ends.
