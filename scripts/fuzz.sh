@@ -41,14 +41,21 @@ max_len=1048576
 malloc_limit_mb=385
 rss_limit_mb=2048
 
+limits=(-max_len="$max_len" -timeout="$per_input_timeout"
+  -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb")
+
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 # A grown corpus keeps every input that once added a feature, many since
 # covered by smaller ones; the large ones slow a run down. Keep only the
 # inputs that add coverage before running on.
+# The old corpus is set aside, not deleted, until the kept one is in its
+# place, so a run stopped in between finds it again.
 minimise() {
   local found="build/fuzz/corpus/$1" kept="build/fuzz/corpus/$1.kept"
+  local old="build/fuzz/corpus/$1.old"
+  if [ ! -d "$found" ] && [ -d "$old" ]; then mv "$old" "$found"; fi
   mkdir -p "$found"
   [ -n "$(ls -A "$found")" ] || return 0
   rm -rf "$kept" && mkdir -p "$kept"
@@ -57,7 +64,7 @@ minimise() {
     echo "fuzz: cannot minimise the $1 corpus; see build/fuzz/$1.merge.log"
     exit 1
   }
-  rm -rf "$found" && mv "$kept" "$found"
+  rm -rf "$old" && mv "$found" "$old" && mv "$kept" "$found" && rm -rf "$old"
 }
 
 mkdir -p build/fuzz/crashes
@@ -70,8 +77,6 @@ for name in "${targets[@]}"; do
   found="build/fuzz/corpus/$name"
   log="build/fuzz/$name.log"
   fuzzer="$PWD/build/fuzz/fuzz/${name}_fuzzer"
-  limits=(-max_len="$max_len" -timeout="$per_input_timeout"
-    -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb")
   minimise "$name"
   echo "== fuzz $name for ${seconds}s$([ "$runs" -ge 0 ] && echo " or $runs inputs")$([ "$workers" -gt 1 ] && echo " in $workers workers")"
   status=0
@@ -79,7 +84,8 @@ for name in "${targets[@]}"; do
     -artifact_prefix="$PWD/build/fuzz/crashes/${name}-"
     "$PWD/$found" "$PWD/$seeds")
   if [ "$workers" -gt 1 ]; then
-    rounds=$(( (seconds + worker_seconds - 1) / worker_seconds ))
+    rounds=$(( seconds > worker_seconds ?
+      (seconds + worker_seconds - 1) / worker_seconds : 1 ))
     each=$(( (seconds + rounds - 1) / rounds ))
     processes=$(( workers * rounds ))
     each_runs=$(( runs < 0 ? -1 : (runs + processes - 1) / processes ))
