@@ -84,4 +84,70 @@ class EncodableValue : public internal::EncodableValueVariant {
 
 }  // namespace flutter
 
+// Strict access to an alternative the value does not hold fails with
+// std::bad_variant_access whose message is its own, "bad variant access":
+// the values' contract, which callers may show or match. The accessors
+// EncodableValue would inherit word it after the library ("std::get: wrong
+// index for variant"); these overloads take the value type exactly, so
+// std::get<T>(value) resolves to them before the variant's own.
+namespace std {
+
+template <typename T>
+T& get(flutter::EncodableValue& value) {
+  T* content =
+      get_if<T>(&static_cast<flutter::EncodableValue::Variant&>(value));
+  if (content == nullptr) {
+    throw bad_variant_access();
+  }
+  return *content;
+}
+
+template <typename T>
+const T& get(const flutter::EncodableValue& value) {
+  const T* content =
+      get_if<T>(&static_cast<const flutter::EncodableValue::Variant&>(value));
+  if (content == nullptr) {
+    throw bad_variant_access();
+  }
+  return *content;
+}
+
+template <typename T>
+T&& get(flutter::EncodableValue&& value) {
+  return std::move(std::get<T>(value));
+}
+
+template <typename T>
+const T&& get(const flutter::EncodableValue&& value) {
+  return std::move(std::get<T>(value));
+}
+
+template <size_t I>
+variant_alternative_t<I, flutter::EncodableValue::Variant>& get(
+    flutter::EncodableValue& value) {
+  return std::get<variant_alternative_t<I, flutter::EncodableValue::Variant>>(
+      value);
+}
+
+template <size_t I>
+const variant_alternative_t<I, flutter::EncodableValue::Variant>& get(
+    const flutter::EncodableValue& value) {
+  return std::get<variant_alternative_t<I, flutter::EncodableValue::Variant>>(
+      value);
+}
+
+template <size_t I>
+variant_alternative_t<I, flutter::EncodableValue::Variant>&& get(
+    flutter::EncodableValue&& value) {
+  return std::move(std::get<I>(value));
+}
+
+template <size_t I>
+const variant_alternative_t<I, flutter::EncodableValue::Variant>&& get(
+    const flutter::EncodableValue&& value) {
+  return std::move(std::get<I>(value));
+}
+
+}  // namespace std
+
 #endif  // CLIENT_ENCODABLE_VALUE_H_

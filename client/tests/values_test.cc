@@ -80,6 +80,35 @@ TEST(EncodableValueTest, SameKindOrdersByContent) {
   EXPECT_NE(first < second, second < first);
 }
 
+// The wrong alternative read strictly fails with the standard error and its
+// own message, in every form of access; the right one reads in place.
+TEST(EncodableValueTest, StrictAccessOfAnotherAlternativeFails) {
+  V map(EncodableMap{{V("k"), V("v")}});
+  const V& constant = map;
+  const auto message = [](const auto& access) -> std::string {
+    try {
+      access();
+    } catch (const std::bad_variant_access& error) {
+      return error.what();
+    }
+    return "no error";
+  };
+  const std::string kMessage = "bad variant access";
+  EXPECT_EQ(message([&] { std::get<std::string>(map); }), kMessage);
+  EXPECT_EQ(message([&] { std::get<std::string>(constant); }), kMessage);
+  EXPECT_EQ(message([&] { std::get<std::string>(std::move(map)); }), kMessage);
+  EXPECT_EQ(message([&] { std::get<5>(map); }), kMessage);
+  EXPECT_EQ(message([&] { std::get<5>(constant); }), kMessage);
+  EXPECT_EQ(message([&] { std::get<int32_t>(V(int64_t{1})); }), kMessage);
+  EXPECT_EQ(message([&] { std::get<std::monostate>(V(false)); }), kMessage);
+
+  std::get<EncodableMap>(map)[V("k")] = V("w");
+  EXPECT_EQ(std::get<11>(constant).at(V("k")), V("w"));
+  EXPECT_EQ(std::get<std::string>(V("text")), "text");
+  std::string moved = std::get<std::string>(V(std::string(64, 'x')));
+  EXPECT_EQ(moved.size(), 64u);
+}
+
 TEST(PendingReplyTest, AnswersOnceWithBytesOrNothing) {
   const std::string kDuplicate =
       "Error: Only one of Success, Error, or NotImplemented can be called, "
