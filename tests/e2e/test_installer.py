@@ -21,6 +21,9 @@ UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 KEYCHAIN = "orvalin.ai/keychain"
 LIBRARIES = ["flutter_windows.dll", "url_launcher_windows_plugin.dll",
              "video_player_win_plugin.dll"]
+DEV_BASE = "https://orvalin-dev.supabase.co/auth/v1/"
+# What a packager of the app's engine names (ORVALIN_APPROVED_AUTH_URL_PREFIX).
+REAL_BASE = "https://orvalin-release-check.supabase.co/auth/v1/"
 DOWNGRADE = ("A newer version of Orvalin AI is already installed. To install "
              "this older version, uninstall Orvalin AI first.")
 
@@ -31,7 +34,8 @@ pytestmark = pytest.mark.timeout(900)
 def package(*args, env=None, check=True, cwd=None):
     """Runs scripts/package.sh; returns (exit code, output, summary)."""
     clean = {k: v for k, v in os.environ.items()
-             if not k.startswith(("ORVALIN_SIGN_", "ORVALIN_ENGINE_DIR"))}
+             if not k.startswith(("ORVALIN_SIGN_", "ORVALIN_ENGINE_DIR",
+                                  "ORVALIN_APPROVED_AUTH_URL_PREFIX"))}
     result = subprocess.run(
         ["bash", REPO / "scripts/package.sh", "--build-dir", RELEASE, *args],
         env=dict(clean, **(env or {})), capture_output=True, text=True,
@@ -133,6 +137,7 @@ def test_package_says_what_it_made(msis):
         assert summary["version"] == version
         assert summary["engine"].startswith("dev")
         assert summary["signed"].startswith("test-signed")
+        assert summary["auth"].startswith(DEV_BASE + " (the development")
         assert summary["size"].startswith(
             f"{Path(summary['MSI']).stat().st_size} bytes")
 
@@ -314,8 +319,10 @@ def test_engine_folder_is_checked(msis, bundle_dir, tmp_path, change):
     engine = engine_folder(bundle_dir, tmp_path / "engine")
     action, message = CHANGES[change]
     action(engine)
-    code, output, _ = package("--out", tmp_path / "out", check=False,
-                              env={"ORVALIN_ENGINE_DIR": str(engine)})
+    code, output, _ = package(
+        "--out", tmp_path / "out", check=False,
+        env={"ORVALIN_ENGINE_DIR": str(engine),
+             "ORVALIN_APPROVED_AUTH_URL_PREFIX": REAL_BASE})
     assert code != 0 and message in re.sub(r"\s+", " ", output), \
         output[-3000:]
     assert not list((tmp_path / "out").glob("*.msi"))
@@ -349,11 +356,16 @@ def test_a_real_engine_installs_every_name_as_it_is(prefix, msis, bundle_dir,
         env={"ORVALIN_ENGINE_DIR": str(engine),
              "ORVALIN_SIGN_PFX": "signing.pfx",
              "ORVALIN_SIGN_PFX_PASSWORD": "",
-             "ORVALIN_SIGN_CA_FILE": "root.pem"})
+             "ORVALIN_SIGN_CA_FILE": "root.pem",
+             "ORVALIN_APPROVED_AUTH_URL_PREFIX": REAL_BASE})
     assert code == 0, output[-3000:]
     assert Path(summary["MSI"]).name == "OrvalinAI-1.0.12+13.msi"
     assert summary["engine"].startswith("real")
     assert summary["signed"].startswith("real-signed")
+    assert summary["auth"] == REAL_BASE + " (ORVALIN_APPROVED_AUTH_URL_PREFIX)"
+    # No timestamp server named: said once, however many files are signed.
+    assert output.count("warning: no timestamp server "
+                        "(ORVALIN_SIGN_TIMESTAMP_URL)") == 1
     held = subprocess.run(["msiinfo", "export", summary["MSI"], "File"],
                           capture_output=True, text=True, check=True).stdout
     assert {"한글 이름.png", "привет мир.txt"} <= \
@@ -361,6 +373,9 @@ def test_a_real_engine_installs_every_name_as_it_is(prefix, msis, bundle_dir,
 
     assert prefix.msiexec("/i", summary["MSI"], tmp_path / "i") == 0
     assert tree(prefix.app_dir / "data") == tree(engine / "data")
+    # The installed app signs in against the named base only.
+    exe = (prefix.app_dir / "orvalin_ai.exe").read_bytes()
+    assert REAL_BASE.encode() in exe and DEV_BASE.encode() not in exe
     # Left as the vendor signed it.
     assert (prefix.app_dir / "flutter_windows.dll").read_bytes() == \
         (engine / "flutter_windows.dll").read_bytes()
@@ -368,16 +383,50 @@ def test_a_real_engine_installs_every_name_as_it_is(prefix, msis, bundle_dir,
     assert not prefix.app_dir.exists()
 
 
-def test_a_certificate_that_cannot_be_opened_stops_signing(msis, tmp_path):
+def test_a_certificate_that_cannot_be_opened_stops_signing(msis, bundle_dir,
+                                                           tmp_path):
     out = tmp_path / "out"
     out.mkdir()
     # An earlier package of the same name must not survive either.
-    shutil.copy2(msis["old"]["MSI"], out)
+    shutil.copy2(msis["old"]["MSI"], out / "OrvalinAI-1.0.12+13.msi")
     pfx = tmp_path / "broken.pfx"
     pfx.write_bytes(b"not a certificate")
+    engine = engine_folder(bundle_dir, tmp_path / "engine")
     code, output, _ = package("--out", out, check=False,
                               env={"ORVALIN_SIGN_PFX": str(pfx),
-                                   "ORVALIN_SIGN_PFX_PASSWORD": "secret"})
+                                   "ORVALIN_SIGN_PFX_PASSWORD": "secret",
+                                   "ORVALIN_ENGINE_DIR": str(engine),
+                                   "ORVALIN_APPROVED_AUTH_URL_PREFIX":
+                                       REAL_BASE})
     assert code != 0
     assert f"cannot open the signing certificate {pfx}" in output
     assert not list(out.glob("*.msi"))
+
+
+# Each stops before anything is built, naming why; no package is left.
+REFUSED = {
+    "a real engine without its sign-in base": (
+        {"ORVALIN_APPROVED_AUTH_URL_PREFIX": ""},
+        "a package with the app's engine (ORVALIN_ENGINE_DIR) needs its "
+        "sign-in base: set ORVALIN_APPROVED_AUTH_URL_PREFIX"),
+    "a real certificate on the stand-ins": (
+        {"ORVALIN_ENGINE_DIR": "", "ORVALIN_SIGN_PFX": "signing.pfx"},
+        "a real certificate (ORVALIN_SIGN_PFX) does not sign a development "
+        "package: it carries the stand-ins"),
+}
+
+
+@pytest.mark.parametrize("case", REFUSED)
+def test_a_misleading_release_is_refused(msis, bundle_dir, tmp_path, case):
+    engine = engine_folder(bundle_dir, tmp_path / "engine")
+    (tmp_path / "signing.pfx").write_bytes(b"unused")
+    change, message = REFUSED[case]
+    env = dict({"ORVALIN_ENGINE_DIR": str(engine),
+                "ORVALIN_APPROVED_AUTH_URL_PREFIX": REAL_BASE}, **change)
+    code, output, _ = package("--out", tmp_path / "out", check=False,
+                              cwd=tmp_path,
+                              env={k: v for k, v in env.items() if v})
+    assert code != 0 and message in re.sub(r"\s+", " ", output), \
+        output[-3000:]
+    assert "== building" not in output
+    assert not list(tmp_path.rglob("*.msi"))
