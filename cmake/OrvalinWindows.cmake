@@ -3,6 +3,15 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN
                         _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 # Static runtime: the binaries run without MinGW DLLs beside them.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Every binary of ours: a stack protector on functions with arrays or
+# addresses taken, and the checked forms of the C library's copies where the
+# destination's size is known (both link statically with MinGW-w64). No
+# build time in any PE header or directory, so two builds of one commit give
+# the same bytes and a release can be rebuilt and compared.
+add_compile_options(-fstack-protector-strong)
+add_compile_definitions(_FORTIFY_SOURCE=2)
+# The driver adds the protector's library (static, with -static) at link.
+add_link_options(-fstack-protector-strong -Wl,--no-insert-timestamp)
 
 set(ORVALIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-exec.in

@@ -9,9 +9,12 @@ import os
 import re
 import shutil
 import subprocess
+import zlib
 from pathlib import Path
 
 import pytest
+
+from pe_image import PeImage
 
 REPO = Path(__file__).resolve().parents[2]
 RELEASE = Path(os.environ.get("ORVALIN_RELEASE_DIR", REPO / "build/release"))
@@ -68,7 +71,7 @@ class Prefix:
         self.shortcut = self.local.parent / \
             "Roaming/Microsoft/Windows/Start Menu/Programs/Orvalin AI.lnk"
         self.command = (rf'"C:\users\{user}\AppData\Local\Programs\Orvalin AI'
-                        r'\orvalin_ai.exe" "%1"')
+                        r'\orvalin_ai.exe" --single-argument %1')
 
     def start(self):
         for command in (["wineboot", "-i"], ["wineserver", "-w"],
@@ -176,7 +179,8 @@ def test_install_registers_runs_and_hands_off(prefix, msis, launch,
 
     # A browser starts the registered command with the return URL.
     url = "orvalinai://login-callback?code=installed"
-    executable = re.fullmatch(r'"([^"]+)" "%1"', prefix.command)[1]
+    executable = re.fullmatch(r'"([^"]+)" --single-argument %1',
+                              prefix.command)[1]
     assert prefix.wine(executable, url, timeout=90).returncode == 0
     message = app.dart.wait_host_call("orvalin.ai/auth_callback",
                                       "authCallback", 30)
@@ -223,14 +227,107 @@ def test_uninstall_removes_the_product_and_keeps_user_data(
     prefix.close(bundle_dir, app)
 
 
+@pytest.mark.parametrize("other", [
+    r'"C:\elsewhere\orvalin_ai.exe" --single-argument %1',
+    r'"C:\elsewhere\orvalin_ai.exe" "%1"'])
 def test_uninstall_leaves_a_scheme_another_copy_registered(prefix, msis,
-                                                           tmp_path):
+                                                           tmp_path, other):
     assert prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "i") == 0
-    other = r'"C:\elsewhere\orvalin_ai.exe" "%1"'
     prefix.wine("reg", "add", COMMAND, "/ve", "/d", other, "/f")
     assert prefix.msiexec("/x", msis["old"]["MSI"], tmp_path / "x") == 0
     assert not prefix.app_dir.exists()
     assert prefix.values(COMMAND) == {"": other}
+    assert prefix.values(SCHEME) == {"": "URL:orvalinai Protocol",
+                                     "URL Protocol": ""}
+    prefix.wine("reg", "delete", SCHEME, "/f")
+
+
+@pytest.mark.parametrize("own", ["current", "older"])
+def test_uninstall_removes_only_what_it_wrote(prefix, msis, tmp_path, own):
+    """What other software added to the scheme stays, with the keys that
+    hold it; the command this copy's older app version wrote ("%1" in
+    quotes) still counts as this copy's."""
+    assert prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "i") == 0
+    if own == "older":
+        older = prefix.command.replace(" --single-argument %1", ' "%1"')
+        prefix.wine("reg", "add", COMMAND, "/ve", "/d", older, "/f")
+    others = {SCHEME: ("Owner", "someone"),
+              SCHEME + r"\DefaultIcon": ("", "icon.ico"),
+              SCHEME + r"\shell\open": ("FriendlyAppName", "Someone")}
+    for key, (name, data) in others.items():
+        value = ["/ve"] if not name else ["/v", name]
+        prefix.wine("reg", "add", key, *value, "/d", data, "/f")
+    assert prefix.msiexec("/x", msis["old"]["MSI"], tmp_path / "x") == 0
+    assert not prefix.app_dir.exists()
+    left = prefix.reg(SCHEME) or {}
+    assert left == {"HKEY_CURRENT_USER" + key[4:]: {name: data}
+                    for key, (name, data) in others.items()} | \
+        {r"HKEY_CURRENT_USER\Software\Classes\orvalinai\shell": {}}
+    prefix.wine("reg", "delete", SCHEME, "/f")
+
+
+def packaged_binaries(msi, folder):
+    """{name: path} of the executables and libraries an MSI installs."""
+    subprocess.run(["msiextract", "-C", folder, msi], check=True,
+                   capture_output=True)
+    return {p.name: p for p in Path(folder).rglob("*")
+            if p.suffix in (".exe", ".dll")}
+
+
+def debug_file(binary, symbols):
+    """The symbol file the stripped binary names, once its CRC matches."""
+    link = binary.with_name(binary.name + ".link")
+    subprocess.run(["x86_64-w64-mingw32-objcopy", "--dump-section",
+                    f".gnu_debuglink={link}", binary, link.with_suffix(".x")],
+                   check=True, capture_output=True)
+    data = link.read_bytes()
+    name = data[:data.index(b"\0")].decode()
+    crc = int.from_bytes(data[-4:], "little")
+    path = Path(symbols) / name
+    assert zlib.crc32(path.read_bytes()) == crc, f"{name} is not its symbols"
+    return path
+
+
+def test_packaged_binaries_meet_the_release_baseline(msis, tmp_path):
+    """Read back from the dev package, where all four binaries are ours:
+    ASLR with high entropy, DEP, no build time, a stack protector and the
+    checked copies; the executable Terminal-Server aware and importing only
+    KnownDLLs and the app's own libraries."""
+    binaries = packaged_binaries(msis["old"]["MSI"], tmp_path)
+    assert sorted(binaries) == sorted(["orvalin_ai.exe", *LIBRARIES])
+    for name, path in binaries.items():
+        image = PeImage.read(path)
+        figures = image.figures()
+        assert (figures["aslr"], figures["high_entropy"], figures["dep"]) == \
+            (True, True, True), name
+        assert not any(image.time_stamps().values()), \
+            (name, image.time_stamps())
+        symbols = subprocess.run(
+            ["x86_64-w64-mingw32-nm", debug_file(path, msis["old"]["symbols"])],
+            check=True, capture_output=True, text=True).stdout.split()
+        assert {"__stack_chk_fail", "__stack_chk_guard"} <= set(symbols), name
+        assert any(re.fullmatch(r"__\w+_chk", s) for s in symbols
+                   if not s.startswith("__stack")), name
+    exe = PeImage.read(binaries["orvalin_ai.exe"])
+    assert exe.figures()["ts_aware"]
+    assert exe.figures()["foreign_imports"] == []
+    assert set(LIBRARIES) <= set(exe.imports())
+
+
+def test_two_builds_give_the_same_bytes(msis):
+    """Compiled and linked again, the executable and libraries are the same
+    bytes: a release can be rebuilt from its commit and compared."""
+    bundle = RELEASE / "bundle"
+    names = ["orvalin_ai.exe", *LIBRARIES]
+    first = {name: (bundle / name).read_bytes() for name in names}
+    for name in names:
+        (bundle / name).unlink()
+    for obj in (RELEASE / "runner/CMakeFiles/orvalin_ai.dir").rglob("*.obj"):
+        obj.unlink()
+    subprocess.run(["cmake", "--build", RELEASE, "--target", "orvalin_ai",
+                    "standin"], check=True, capture_output=True, timeout=900)
+    assert [name for name in names
+            if (bundle / name).read_bytes() != first[name]] == []
 
 
 @pytest.mark.parametrize("kind", ["msi", "exe"])
