@@ -181,11 +181,15 @@ ours=(orvalin_ai.exe)
 if [[ $kind == dev ]]; then
   ours+=("${libraries[@]}")
 fi
+# objcopy writes the time of day into a PE it rewrites, unless
+# SOURCE_DATE_EPOCH names one: zero, as the linker leaves it, so the staged
+# files stay the same bytes from build to build.
 for file in "${ours[@]}"; do
-  "$objcopy" --only-keep-debug "$stage/$file" "$symbols/$file.debug"
-  "$objcopy" --strip-all "$stage/$file"
-  (cd "$symbols" && "$objcopy" --add-gnu-debuglink="$file.debug" \
-    "$stage/$file")
+  SOURCE_DATE_EPOCH=0 "$objcopy" --only-keep-debug "$stage/$file" \
+    "$symbols/$file.debug"
+  SOURCE_DATE_EPOCH=0 "$objcopy" --strip-all "$stage/$file"
+  (cd "$symbols" && SOURCE_DATE_EPOCH=0 "$objcopy" \
+    --add-gnu-debuglink="$file.debug" "$stage/$file")
 done
 
 # Everything without a signature of its own gets ours (a vendor-signed

@@ -288,11 +288,33 @@ def debug_file(binary, symbols):
     return path
 
 
+def compile_units(debug):
+    """{source file: the compiler and command line that built it} of every
+    compile unit in a symbol file (clang records its command line)."""
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "--dwarf=info",
+                           "--dwarf-depth=1", debug], check=True,
+                          capture_output=True, text=True).stdout
+    units, producer = {}, None
+    for line in dump.splitlines():
+        found = re.search(r"DW_AT_(producer|name) *: (?:\(indirect[^)]*\): )?"
+                          r"(.*)$", line)
+        if not found:
+            continue
+        if found[1] == "producer":
+            producer = found[2]
+        elif producer is not None:
+            units[found[2].strip()] = producer
+            producer = None
+    return units
+
+
 def test_packaged_binaries_meet_the_release_baseline(msis, tmp_path):
     """Read back from the dev package, where all four binaries are ours:
-    ASLR with high entropy, DEP, no build time, a stack protector and the
-    checked copies; the executable Terminal-Server aware and importing only
-    KnownDLLs and the app's own libraries."""
+    ASLR with high entropy, DEP, Control Flow Guard, CET compatibility, no
+    build time, every unit of ours built with the stack protector, the
+    checked copies and the guard (their symbol files say so); the
+    executable Terminal-Server aware and importing only KnownDLLs and the
+    app's own libraries."""
     binaries = packaged_binaries(msis["old"]["MSI"], tmp_path)
     assert sorted(binaries) == sorted(["orvalin_ai.exe", *LIBRARIES])
     for name, path in binaries.items():
@@ -302,12 +324,15 @@ def test_packaged_binaries_meet_the_release_baseline(msis, tmp_path):
             (True, True, True), name
         assert not any(image.time_stamps().values()), \
             (name, image.time_stamps())
-        symbols = subprocess.run(
-            ["x86_64-w64-mingw32-nm", debug_file(path, msis["old"]["symbols"])],
-            check=True, capture_output=True, text=True).stdout.split()
-        assert {"__stack_chk_fail", "__stack_chk_guard"} <= set(symbols), name
-        assert any(re.fullmatch(r"__\w+_chk", s) for s in symbols
-                   if not s.startswith("__stack")), name
+        units = compile_units(debug_file(path, msis["old"]["symbols"]))
+        ours = {unit: producer for unit, producer in units.items()
+                if unit.startswith(f"{REPO}/")}
+        assert ours, f"{name}: no unit of ours among {list(units)[:5]}"
+        for unit, producer in ours.items():
+            assert "-fstack-protector-strong" in producer, (name, unit)
+            assert "-D _FORTIFY_SOURCE=2" in producer, (name, unit)
+            assert "-cfguard" in producer, (name, unit)
+        assert figures["cfg"] and figures["cet_compat"], name
     exe = PeImage.read(binaries["orvalin_ai.exe"])
     assert exe.figures()["ts_aware"]
     assert exe.figures()["foreign_imports"] == []
