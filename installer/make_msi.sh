@@ -5,6 +5,7 @@
 # signature. The msi target (installer/CMakeLists.txt) runs it:
 #   make_msi.sh --version a.b.c.d --display-version a.b.c+d --bundle DIR
 #               --engine DIR|"" --icon FILE --work DIR --out DIR
+#               --auth-base URL
 # The tools come from ORVALIN_WIXL, ORVALIN_OSSLSIGNCODE, ORVALIN_OPENSSL,
 # ORVALIN_PYTHON, ORVALIN_OBJCOPY, ORVALIN_MSIBUILD and ORVALIN_MSIINFO (or
 # PATH).
@@ -19,7 +20,7 @@
 # package, and the output says it is test-signed.
 #
 # On success <work>/package.env describes the package (MSI, VERSION, ENGINE,
-# SIGNING, CA); on any failure no MSI is left under the package's name.
+# SIGNING, CA, SYMBOLS, AUTH_BASE: the sign-in base built in); on any failure no MSI is left under the package's name.
 set -euo pipefail
 installer=$(cd "$(dirname "$0")" && pwd)
 wixl=${ORVALIN_WIXL:-wixl}
@@ -30,7 +31,7 @@ objcopy=${ORVALIN_OBJCOPY:-x86_64-w64-mingw32-objcopy}
 
 die() { echo "package: $*" >&2; exit 1; }
 
-version='' display='' bundle='' engine='' icon='' work='' out=''
+version='' display='' bundle='' engine='' icon='' work='' out='' auth_base=''
 while (($#)); do
   case $1 in
     --version) version=$2 ;;
@@ -40,13 +41,14 @@ while (($#)); do
     --icon) icon=$2 ;;
     --work) work=$2 ;;
     --out) out=$2 ;;
+    --auth-base) auth_base=$2 ;;
     *) die "unknown argument $1" ;;
   esac
   shift 2
 done
 [[ -n $version && -n $display && -n $bundle && -n $icon && -n $work &&
-   -n $out ]] || die "make_msi.sh needs --version, --display-version, \
---bundle, --icon, --work and --out"
+   -n $out && -n $auth_base ]] || die "make_msi.sh needs --version, \
+--display-version, --bundle, --icon, --work, --out and --auth-base"
 
 suffix=''
 if [[ -n $engine ]]; then
@@ -92,6 +94,9 @@ if [[ -n ${ORVALIN_SIGN_PFX:-} ]]; then
   sign_with=(-pkcs12 "$pfx" -readpass "$secrets/password")
   if [[ -n ${ORVALIN_SIGN_TIMESTAMP_URL:-} ]]; then
     sign_with+=(-ts "$ORVALIN_SIGN_TIMESTAMP_URL")
+  else
+    echo "package: warning: no timestamp server (ORVALIN_SIGN_TIMESTAMP_URL):" \
+      "the signatures will expire with the certificate"
   fi
   # A chain the system's CA bundle does not hold can be named for the check.
   verify_with=()
@@ -176,11 +181,15 @@ ours=(orvalin_ai.exe)
 if [[ $kind == dev ]]; then
   ours+=("${libraries[@]}")
 fi
+# objcopy writes the time of day into a PE it rewrites, unless
+# SOURCE_DATE_EPOCH names one: zero, as the linker leaves it, so the staged
+# files stay the same bytes from build to build.
 for file in "${ours[@]}"; do
-  "$objcopy" --only-keep-debug "$stage/$file" "$symbols/$file.debug"
-  "$objcopy" --strip-all "$stage/$file"
-  (cd "$symbols" && "$objcopy" --add-gnu-debuglink="$file.debug" \
-    "$stage/$file")
+  SOURCE_DATE_EPOCH=0 "$objcopy" --only-keep-debug "$stage/$file" \
+    "$symbols/$file.debug"
+  SOURCE_DATE_EPOCH=0 "$objcopy" --strip-all "$stage/$file"
+  (cd "$symbols" && SOURCE_DATE_EPOCH=0 "$objcopy" \
+    --add-gnu-debuglink="$file.debug" "$stage/$file")
 done
 
 # Everything without a signature of its own gets ours (a vendor-signed
@@ -220,5 +229,6 @@ ENGINE=$kind
 SIGNING=$signing
 CA=$ca
 SYMBOLS=$symbols
+AUTH_BASE=$auth_base
 EOF
 echo "package: $final ($kind, $signing-signed)"

@@ -7,28 +7,29 @@
 #include <string>
 #include <vector>
 
-#include "win/unique_handle.h"
 #include "win/windows.h"
 
-// The arguments of a command line as CommandLineToArgvW splits them; the
-// array is freed with LocalFree when the list goes away.
+// Marks the registered scheme command's last argument: everything after it
+// on the raw command line is one argument, whatever quotes it holds.
+inline constexpr wchar_t kSingleArgumentSwitch[] = L"--single-argument";
+
+// The arguments of a command line as CommandLineToArgvW splits them, except
+// that after "<program> --single-argument " the rest of the line is one
+// argument, taken whole (the switch itself is not listed).
 class ArgumentList {
  public:
   explicit ArgumentList(const wchar_t* command_line);
 
   // False when the split failed; the list is then empty.
-  bool ok() const { return arguments_.IsValid(); }
-  int count() const { return count_; }
-  const wchar_t* operator[](int index) const { return arguments_.Get()[index]; }
+  bool ok() const { return ok_; }
+  int count() const { return static_cast<int>(arguments_.size()); }
+  const wchar_t* operator[](int index) const {
+    return arguments_[index].c_str();
+  }
 
  private:
-  struct LocalFreeTraits {
-    using Handle = wchar_t**;
-    static void Close(Handle arguments);
-  };
-
-  int count_ = 0;
-  orvalin::win::UniqueHandle<LocalFreeTraits> arguments_;
+  bool ok_ = false;
+  std::vector<std::wstring> arguments_;
 };
 
 // The first return URL after the program name, its case unchanged.

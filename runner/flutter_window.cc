@@ -89,6 +89,6 @@ LRESULT FlutterWindow::HandleForwardedUrl(const COPYDATASTRUCT* record) {
   if (!delivers_urls_) {
     return FALSE;
   }
-  orvalin::AuthCallbackRelay::Instance().Deliver(*url);
-  return TRUE;
+  // A full pending list refuses it as well; the sender reports that.
+  return orvalin::AuthCallbackRelay::Instance().Deliver(*url) ? TRUE : FALSE;
 }

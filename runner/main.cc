@@ -13,6 +13,7 @@
 #include "runner/url_scheme.h"
 #include "services/auth_callback_relay.h"
 #include "win/com.h"
+#include "win/module_path.h"
 #include "win/unique_handle.h"
 #include "win/windows.h"
 
@@ -74,6 +75,9 @@ int RunFirstInstance(orvalin::win::KernelHandle mutex,
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   HardenDllSearch();
+  if (IsSchemeRemovalRun(GetCommandLineW())) {  // the installer's uninstall
+    return UnregisterUrlScheme(orvalin::win::ModuleFileName(nullptr)) ? 0 : 1;
+  }
   AttachOrOpenConsole();
   const std::optional<std::wstring> start_url = StartUrlFromCommandLine();
   InstanceClaim claim = ClaimSingleInstance();

@@ -19,7 +19,7 @@ add_library(shell STATIC
 target_link_libraries(shell PUBLIC
   shell_core engine_wrappers services client
   flutter_windows_import url_launcher_windows_plugin_import
-  video_player_win_plugin_import dwmapi ole32)
+  video_player_win_plugin_import ole32)
 
 # The icon is drawn at build time from the script beside the resources.
 set(ORVALIN_ICON ${CMAKE_CURRENT_BINARY_DIR}/resources/app_icon.ico)
@@ -53,7 +53,8 @@ endfunction()
 
 add_executable(orvalin_ai WIN32 ${CMAKE_CURRENT_LIST_DIR}/main.cc)
 orvalin_add_app_resources(orvalin_ai)
-target_link_options(orvalin_ai PRIVATE -municode -mwindows)
+# --tsaware: no Remote Desktop compatibility shims (MSVC's default).
+target_link_options(orvalin_ai PRIVATE -municode -mwindows -Wl,--tsaware)
 target_link_libraries(orvalin_ai PRIVATE shell)
 
 include(${CMAKE_CURRENT_LIST_DIR}/tests/tests.cmake)

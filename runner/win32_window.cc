@@ -6,6 +6,7 @@
 #include "runner/app_constants.h"
 #include "runner/resources/resource.h"
 #include "win/registry_key.h"
+#include "win/system_library.h"
 #include "win/unique_handle.h"
 #include "win/windows.h"
 
@@ -204,7 +205,14 @@ void Win32Window::ApplyTitleBarTheme(HWND window) {
   if (!dark) {
     return;
   }
+  // From System32 only (no import: see win/system_library.h).
+  static const auto set_attribute =
+      orvalin::win::SystemFunction<decltype(DwmSetWindowAttribute)>(
+          L"dwmapi.dll", "DwmSetWindowAttribute");
+  if (set_attribute == nullptr) {
+    return;
+  }
   const BOOL dark_mode = *dark ? TRUE : FALSE;
-  DwmSetWindowAttribute(window, kDwmUseImmersiveDarkMode, &dark_mode,
-                        sizeof(dark_mode));
+  set_attribute(window, kDwmUseImmersiveDarkMode, &dark_mode,
+                sizeof(dark_mode));
 }

@@ -15,6 +15,9 @@
 #   ORVALIN_SIGN_TIMESTAMP_URL  timestamp server for real signing (optional)
 #   ORVALIN_SIGN_CA_FILE        root to verify against, when the system's
 #                               CA bundle lacks it (optional)
+#   ORVALIN_APPROVED_AUTH_URL_PREFIX  the sign-in base the app opens; needed
+#                               with ORVALIN_ENGINE_DIR, else the
+#                               development base
 set -euo pipefail
 here=$PWD
 cd "$(dirname "$0")/.."
@@ -38,6 +41,26 @@ engine=''
 if [[ -n ${ORVALIN_ENGINE_DIR:-} ]]; then
   engine=$(absolute "$ORVALIN_ENGINE_DIR")
 fi
+# A package with the app's engine is one users get: it must sign in against
+# the production service, and only it may carry a real signature.
+auth_base=${ORVALIN_APPROVED_AUTH_URL_PREFIX:-}
+if [[ -n $engine && -z $auth_base ]]; then
+  echo "package: a package with the app's engine (ORVALIN_ENGINE_DIR) needs" \
+    "its sign-in base: set ORVALIN_APPROVED_AUTH_URL_PREFIX" >&2
+  exit 1
+fi
+if [[ -z $engine && -n ${ORVALIN_SIGN_PFX:-} ]]; then
+  echo "package: a real certificate (ORVALIN_SIGN_PFX) does not sign a" \
+    "development package: it carries the stand-ins (ORVALIN_ENGINE_DIR" \
+    "unset)" >&2
+  exit 1
+fi
+if [[ -n $auth_base ]]; then
+  auth_setting=(-DORVALIN_APPROVED_AUTH_URL_PREFIX="$auth_base")
+else
+  # The cache's own default, the development base.
+  auth_setting=(-UORVALIN_APPROVED_AUTH_URL_PREFIX)
+fi
 # The build runs elsewhere: every path is taken from where this was started.
 for variable in ORVALIN_SIGN_PFX ORVALIN_SIGN_CA_FILE; do
   if [[ -n ${!variable:-} ]]; then
@@ -51,7 +74,7 @@ echo "== configuring the release tree ($build)"
 # Every setting is passed each time, so an earlier run's choice never
 # lingers in the tree's cache.
 if ! log=$(cmake --preset release -B "$build" -DORVALIN_VERSION="$version" \
-    -DORVALIN_ENGINE_DIR="$engine" \
+    -DORVALIN_ENGINE_DIR="$engine" "${auth_setting[@]}" \
     -DORVALIN_PACKAGE_OUT="${out:-$build/package}" 2>&1); then
   echo "$log" >&2
   echo "package: configuring the release tree failed" >&2
@@ -78,5 +101,11 @@ if [[ ${info[SIGNING]} == test ]]; then
   echo "signed:   test-signed (a throwaway certificate; ORVALIN_SIGN_PFX unset)"
 else
   echo "signed:   real-signed ($ORVALIN_SIGN_PFX)"
+fi
+if [[ -n $auth_base ]]; then
+  echo "auth:     ${info[AUTH_BASE]} (ORVALIN_APPROVED_AUTH_URL_PREFIX)"
+else
+  echo "auth:     ${info[AUTH_BASE]} (the development base;" \
+    "ORVALIN_APPROVED_AUTH_URL_PREFIX unset)"
 fi
 echo "symbols:  ${info[SYMBOLS]}"

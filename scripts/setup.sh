@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy
+  cmake ninja-build g++ clang lld libclang-rt-14-dev clang-format clang-tidy
   g++-mingw-w64-x86-64-posix
   googletest libgtest-dev libgmock-dev libbenchmark-dev libmsgpack-cxx-dev
   wine wine64 xvfb xauth xdotool

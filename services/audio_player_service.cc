@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
 #include "services/audio_player_internal.h"
+#include "win/system_library.h"
 #include "win/windows.h"
 
 namespace orvalin {
@@ -100,6 +102,64 @@ flutter::EncodableValue BuildAudioState() {
   });
 }
 
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsSlash(char c) { return c == '\\' || c == '/'; }
+
+// True when |text| begins with |prefix|, ASCII letters in any case.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (c != prefix[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// "C:\..." or "C:/...": a path on a drive of this machine, never relative
+// to a working folder (a URL-scheme start inherits the browser's).
+bool IsLocalDrivePath(std::string_view path) {
+  return path.size() > 3 && IsAsciiLetter(path[0]) && path[1] == ':' &&
+         IsSlash(path[2]);
+}
+
+// What "load" may open: a local drive path, "file:///C:/..." (no host), or
+// an http or https URL with a host. Everything else could reach further
+// than the user's recordings: a UNC or device path (\\server, //server,
+// \\?\, \\.\) makes Windows sign in to that host with the user's
+// credentials; a relative path resolves against whatever folder the process
+// was started in. A quote would end the quoted MCI element and splice the
+// rest in as command words; a NUL would cut the path short.
+bool IsPlayableLocation(std::string_view url) {
+  if (url.find('"') != std::string_view::npos ||
+      url.find('\0') != std::string_view::npos) {
+    return false;
+  }
+  if (IsLocalDrivePath(url)) {
+    return true;
+  }
+  constexpr std::string_view kFile = "file:///";
+  if (StartsWithNoCase(url, kFile)) {
+    return IsLocalDrivePath(url.substr(kFile.size()));
+  }
+  for (std::string_view web : {"http://", "https://"}) {
+    if (StartsWithNoCase(url, web)) {
+      const std::string_view rest = url.substr(web.size());
+      return !rest.empty() && !IsSlash(rest[0]);
+    }
+  }
+  return false;
+}
+
 // The error for a "load" whose url is unusable, or nullptr when it is fine.
 const ServiceError* CheckLoadUrl(const flutter::EncodableValue* arguments,
                                  const std::string** url) {
@@ -115,9 +175,7 @@ const ServiceError* CheckLoadUrl(const flutter::EncodableValue* arguments,
   if (*url == nullptr || (*url)->empty()) {
     return &kAudioUrlEmpty;
   }
-  // A quote would end the quoted element and let the rest of the address be
-  // read as MCI command words.
-  if ((*url)->find('"') != std::string::npos) {
+  if (!IsPlayableLocation(**url)) {
     return &kAudioUrlUnusable;
   }
   return nullptr;
@@ -178,7 +236,13 @@ void Dispose(Result result) {
 }  // namespace
 
 DWORD SendMciString(const wchar_t* command, wchar_t* buffer, UINT buffer_size) {
-  return mciSendStringW(command, buffer, buffer_size, nullptr);
+  // From System32 only (no import: see win/system_library.h).
+  static const auto send = win::SystemFunction<decltype(mciSendStringW)>(
+      L"winmm.dll", "mciSendStringW");
+  if (send == nullptr) {
+    return MCIERR_CANNOT_LOAD_DRIVER;
+  }
+  return send(command, buffer, buffer_size, nullptr);
 }
 
 MciCommandSender SetMciCommandSender(MciCommandSender sender) {

@@ -11,7 +11,7 @@ AuthCallbackRelay& AuthCallbackRelay::Instance() {
   return relay;
 }
 
-void AuthCallbackRelay::Deliver(const std::wstring& url) {
+bool AuthCallbackRelay::Deliver(const std::wstring& url) {
   DetachedSession session;
   flutter::MethodChannel<flutter::EncodableValue>* channel = nullptr;
   {
@@ -19,6 +19,8 @@ void AuthCallbackRelay::Deliver(const std::wstring& url) {
     if (session_callback_ != nullptr) {
       // A session serves one URL only.
       session = TakeSessionLocked();
+    } else if (pending_.size() >= kMaxPendingReturnUrls) {
+      return false;
     } else {
       pending_.push_back(url);
       channel = channel_;
@@ -27,13 +29,14 @@ void AuthCallbackRelay::Deliver(const std::wstring& url) {
   // Outside the lock: the callback and the push may call back into the relay.
   if (session) {
     session.callback(session.context, url);
-    return;
+    return true;
   }
   if (channel != nullptr) {
     channel->InvokeMethod(
         "authCallback",
         std::make_unique<flutter::EncodableValue>(WideToUtf8(url)));
   }
+  return true;
 }
 
 std::vector<std::wstring> AuthCallbackRelay::TakePending() {

@@ -3,6 +3,7 @@
 #ifndef SERVICES_AUTH_CALLBACK_RELAY_H_
 #define SERVICES_AUTH_CALLBACK_RELAY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,13 @@
 #include "client/method_result.h"
 
 namespace orvalin {
+
+// The most return URLs the pending list holds. Another program can send
+// them (the window accepts records from lower integrity), so a flood must
+// not grow the list; a user's sign-ins and payments stay far below it
+// between two "takePendingAuthCallbackUrls". With records of at most
+// kMaxForwardedUrlBytes the list holds at most 1 MiB.
+inline constexpr size_t kMaxPendingReturnUrls = 64;
 
 // Called with the session's context and the URL that answers it.
 using SessionCallback = void (*)(void* context, const std::wstring& url);
@@ -35,8 +43,10 @@ class AuthCallbackRelay {
   AuthCallbackRelay& operator=(const AuthCallbackRelay&) = delete;
 
   // Hands |url| to the waiting session, or queues it (and pushes it as
-  // "authCallback" when a channel is attached). Never reports to the caller.
-  void Deliver(const std::wstring& url);
+  // "authCallback" when a channel is attached). False, with nothing queued
+  // or pushed, when kMaxPendingReturnUrls are pending already: the window
+  // that received it refuses the record, so its sender reports it.
+  bool Deliver(const std::wstring& url);
 
   // Moves the whole pending list out, oldest first.
   std::vector<std::wstring> TakePending();

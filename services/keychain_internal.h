@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/encodable_value.h"
+#include "win/windows.h"
 
 namespace orvalin {
 
@@ -51,6 +52,26 @@ Vault& UserVault();
 flutter::EncodableValue ReadValue(Vault& vault, const std::string& key);
 bool WriteValue(Vault& vault, const std::string& key, const std::string& value);
 bool DeleteValue(Vault& vault, const std::string& key);
+
+// Zeroes |secret|'s whole buffer, its capacity included, in a way the
+// compiler cannot drop, then empties it (the buffer stays allocated, wiped).
+// A freed page or a crash dump then holds no token.
+void WipeSecret(std::string* secret);
+
+// Zeroes a credential's secret where the vault put it, before CredFree.
+void WipeCredentialBlob(CREDENTIALW* credential);
+
+// Wipes the string it watches when it leaves scope, whatever path leaves.
+class ScopedSecretWipe {
+ public:
+  explicit ScopedSecretWipe(std::string* secret) : secret_(secret) {}
+  ~ScopedSecretWipe() { WipeSecret(secret_); }
+  ScopedSecretWipe(const ScopedSecretWipe&) = delete;
+  ScopedSecretWipe& operator=(const ScopedSecretWipe&) = delete;
+
+ private:
+  std::string* secret_;
+};
 
 // The target name of part |index| of |key|'s value set |generation|.
 std::wstring MakePartTarget(const std::string& key, uint32_t generation,

@@ -14,7 +14,10 @@ namespace orvalin {
 namespace {
 
 struct CredentialDeleter {
-  void operator()(CREDENTIALW* credential) const { CredFree(credential); }
+  void operator()(CREDENTIALW* credential) const {
+    WipeCredentialBlob(credential);
+    CredFree(credential);
+  }
 };
 using UniqueCredential = std::unique_ptr<CREDENTIALW, CredentialDeleter>;
 struct CredentialListDeleter {
@@ -33,7 +36,7 @@ class SystemVault : public Vault {
                                                : Status::kFailed;
     }
     UniqueCredential credential(raw);
-    secret->clear();
+    WipeSecret(secret);  // assign may move to a larger buffer
     if (credential->CredentialBlob != nullptr) {
       secret->assign(reinterpret_cast<const char*>(credential->CredentialBlob),
                      credential->CredentialBlobSize);
@@ -260,6 +263,7 @@ bool WriteParts(Vault& vault, const std::string& key, const std::string& value,
     return false;  // parts' names are longer than the entry's
   }
   std::string secret;
+  ScopedSecretWipe wipe_secret(&secret);  // an earlier plain value, maybe
   std::wstring comment;
   const Vault::Status status = vault.Read(entry, &secret, &comment);
   if (status == Vault::Status::kFailed) {
@@ -278,9 +282,11 @@ bool WriteParts(Vault& vault, const std::string& key, const std::string& value,
   manifest.part_count = static_cast<uint32_t>(PartCount(value.size()));
   manifest.value_bytes = static_cast<uint32_t>(value.size());
   manifest.digest = *digest;
+  std::string part;
+  ScopedSecretWipe wipe_part(&part);
+  part.reserve(kMaxCredentialBlobBytes);  // one buffer for every part
   for (uint32_t i = 0; i < manifest.part_count; ++i) {
-    const std::string part =
-        value.substr(i * kMaxCredentialBlobBytes, PartBytes(value.size(), i));
+    part.assign(value, i * kMaxCredentialBlobBytes, PartBytes(value.size(), i));
     if (!WriteWithinLimits(vault, MakePartTarget(key, manifest.generation, i),
                            part, nullptr)) {
       return false;
@@ -304,8 +310,10 @@ flutter::EncodableValue ReadParts(Vault& vault, const std::string& key,
     return flutter::EncodableValue();
   }
   std::string value;
+  ScopedSecretWipe wipe_value(&value);  // a copy of nothing once moved out
   value.reserve(manifest.value_bytes);
   std::string part;
+  ScopedSecretWipe wipe_part(&part);
   std::wstring comment;
   for (uint32_t i = 0; i < manifest.part_count; ++i) {
     if (vault.Read(MakePartTarget(key, manifest.generation, i), &part,
@@ -323,6 +331,19 @@ flutter::EncodableValue ReadParts(Vault& vault, const std::string& key,
 }
 
 }  // namespace
+
+void WipeSecret(std::string* secret) {
+  // capacity() leaves out the terminator's unit, which holds zero anyway.
+  SecureZeroMemory(secret->data(), secret->capacity());
+  secret->clear();
+}
+
+void WipeCredentialBlob(CREDENTIALW* credential) {
+  if (credential != nullptr && credential->CredentialBlob != nullptr) {
+    SecureZeroMemory(credential->CredentialBlob,
+                     credential->CredentialBlobSize);
+  }
+}
 
 Vault& UserVault() {
   static SystemVault* const vault = new SystemVault();
@@ -353,6 +374,7 @@ flutter::EncodableValue ReadValue(Vault& vault, const std::string& key) {
     return flutter::EncodableValue();
   }
   std::string secret;
+  ScopedSecretWipe wipe_secret(&secret);  // what a move leaves behind
   std::wstring comment;
   if (vault.Read(target, &secret, &comment) != Vault::Status::kOk) {
     return flutter::EncodableValue();

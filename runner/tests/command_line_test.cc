@@ -39,4 +39,32 @@ TEST(CommandLineArgumentsUtf8, ListsEveryArgumentAfterTheProgram) {
   EXPECT_EQ(CommandLineArgumentsUtf8(L"app.exe"), std::vector<std::string>{});
 }
 
+// The registered command: after "--single-argument " the rest of the line is
+// one argument, whatever quotes and blanks it holds.
+TEST(ArgumentList, TakesTheRestAfterTheSingleArgumentSwitchWhole) {
+  const wchar_t* url =
+      L"orvalinai://login-callback?code=1\" --injected-switch \"C:\\evil path";
+  const std::wstring line =
+      std::wstring(L"\"C:\\Program Files\\app.exe\" --single-argument ") + url;
+  ArgumentList arguments(line.c_str());
+  ASSERT_EQ(arguments.count(), 2);
+  EXPECT_STREQ(arguments[0], L"C:\\Program Files\\app.exe");
+  EXPECT_STREQ(arguments[1], url);
+  EXPECT_EQ(FindStartUrl(arguments), std::wstring(url));
+  EXPECT_EQ(CommandLineArgumentsUtf8(line.c_str()),
+            std::vector<std::string>{ArgumentToUtf8(url)});
+  // Unquoted program, tabs and blanks kept; an empty argument.
+  EXPECT_EQ(CommandLineArgumentsUtf8(L"app.exe\t--single-argument  a\t\"b"),
+            std::vector<std::string>{" a\t\"b"});
+  EXPECT_EQ(CommandLineArgumentsUtf8(L"app.exe --single-argument"),
+            std::vector<std::string>{""});
+  // Only right after the program name, and only the switch itself.
+  EXPECT_EQ(CommandLineArgumentsUtf8(L"app.exe x --single-argument a \"b c\""),
+            (std::vector<std::string>{"x", "--single-argument", "a", "b c"}));
+  EXPECT_EQ(CommandLineArgumentsUtf8(L"app.exe --single-arguments a b"),
+            (std::vector<std::string>{"--single-arguments", "a", "b"}));
+  EXPECT_EQ(CommandLineArgumentsUtf8(L"\"app.exe\"--single-argument a b"),
+            (std::vector<std::string>{"--single-argument", "a", "b"}));
+}
+
 }  // namespace

@@ -89,6 +89,27 @@ TEST_F(FlutterWindowTest, RecordAnsweredTrueOnlyWhileAURLCanReachDart) {
   EXPECT_EQ(Relay().TakePending(), expected);
 }
 
+// A flood of records stops at the relay's bound; the record past it is
+// refused, so its sender reports it instead of losing it here.
+TEST_F(FlutterWindowTest, RecordPastThePendingBoundIsRefused) {
+  Relay().TakePending();
+  messenger_.ClearSent();
+  for (size_t i = 0; i < orvalin::kMaxPendingReturnUrls; ++i) {
+    ASSERT_EQ(HandOff(L"orvalinai://login-callback?n=" + std::to_wstring(i))
+                  .SendTo(window_.Handle()),
+              TRUE);
+  }
+  EXPECT_EQ(
+      HandOff(L"orvalinai://login-callback?past").SendTo(window_.Handle()),
+      FALSE);
+  EXPECT_EQ(messenger_.sent().size(), orvalin::kMaxPendingReturnUrls);
+  EXPECT_EQ(Relay().TakePending().size(), orvalin::kMaxPendingReturnUrls);
+  EXPECT_EQ(
+      HandOff(L"orvalinai://login-callback?after").SendTo(window_.Handle()),
+      TRUE);
+  Relay().TakePending();
+}
+
 TEST(FlutterWindow, LetsTheRecordInFromLowerIntegrityOnceCreated) {
   static std::vector<std::pair<HWND, UINT>> filtered;
   filtered.clear();

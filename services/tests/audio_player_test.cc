@@ -207,6 +207,54 @@ TEST_F(AudioCommandTest, LoadRefusesBadUrlsBeforeSendingAnything) {
   EXPECT_TRUE(g_sent.empty());
 }
 
+// Only this machine's drives and the web: a remote or ambiguous location
+// would make Windows authenticate to another host, or resolve against the
+// folder a URL-scheme start inherited.
+TEST_F(AudioCommandTest, LoadOpensOnlyLocalDrivesAndTheWeb) {
+  using namespace std::string_literals;
+  for (const std::string& url : {"\\\\server\\share\\a.wav"s,
+                                 "//server/share/a.wav"s,
+                                 "\\/server/share/a.wav"s,
+                                 "/\\server\\share\\a.wav"s,
+                                 "\\\\?\\C:\\a.wav"s,
+                                 "\\\\.\\C:\\a.wav"s,
+                                 "//?/C:/a.wav"s,
+                                 "//./pipe/x"s,
+                                 "\\\\?\\UNC\\server\\share\\a.wav"s,
+                                 "file://server/share/a.wav"s,
+                                 "FILE://server/a.wav"s,
+                                 "file:////server/share/a.wav"s,
+                                 "file://localhost/C:/a.wav"s,
+                                 "file:///a.wav"s,
+                                 "a.wav"s,
+                                 "rec\\a.wav"s,
+                                 "..\\a.wav"s,
+                                 "\\a.wav"s,
+                                 "/a.wav"s,
+                                 "C:a.wav"s,
+                                 "C:"s,
+                                 "C:\\"s,
+                                 "1:\\a.wav"s,
+                                 "ftp://host/a.wav"s,
+                                 "smb://server/a.wav"s,
+                                 "mms://host/a"s,
+                                 "http:a.wav"s,
+                                 "http://"s,
+                                 "https:///a.wav"s,
+                                 "https:\\\\host\\a"s,
+                                 "C:\\a.wav\0.txt"s,
+                                 "https://host/a.wav\0"s}) {
+    ExpectError(Load(url), kAudioUrlUnusable);
+  }
+  EXPECT_TRUE(g_sent.empty()) << "nothing refused reaches MCI";
+  for (const std::string& url :
+       {"C:\\rec\\a.wav"s, "d:/rec/a.wav"s, "Z:\\\\double\\a.wav"s,
+        "file:///C:/rec/a.wav"s, "FILE:///c:\\a.wav"s, "http://host/a.wav"s,
+        "HTTPS://cdn.example.com:8443/a.m4a?x=1"s}) {
+    EXPECT_EQ(Load(url).kind, Answer::Kind::kSuccess) << url;
+  }
+}
+
 // Counts MCI commands that start while another is still in flight.
 std::atomic<int> g_in_flight{0};
 std::atomic<int> g_overlaps{0};

@@ -74,6 +74,32 @@ TEST_F(RelayTest, UrlsAreQueuedAndPushedUntilTakenWhateverTheTakeCarries) {
   EXPECT_EQ(Take().value, Urls({kLogin}));
 }
 
+std::vector<std::wstring> g_session_urls;
+void KeepUrl(void*, const std::wstring& url) { g_session_urls.push_back(url); }
+
+TEST_F(RelayTest, PendingListStopsAtItsBoundAndOnlyThere) {
+  RegisterAuthCallbackChannel(harness_.messenger());
+  for (size_t i = 0; i < kMaxPendingReturnUrls; ++i) {
+    ASSERT_TRUE(Relay().Deliver(L"orvalinai://n/" + std::to_wstring(i)));
+  }
+  // Refused whole: neither queued nor pushed.
+  EXPECT_FALSE(Relay().Deliver(kLoginWide));
+  EXPECT_EQ(harness_.PushedAuthCallbacks().size(), kMaxPendingReturnUrls);
+  // A waiting session still takes its URL: it is never queued.
+  g_session_urls.clear();
+  DetachedSession replaced;
+  Relay().SetSessionCallback(&KeepUrl, nullptr, &replaced);
+  EXPECT_TRUE(Relay().Deliver(kPaymentWide));
+  EXPECT_EQ(g_session_urls, std::vector<std::wstring>{kPaymentWide});
+  const std::vector<std::wstring> taken = Relay().TakePending();
+  ASSERT_EQ(taken.size(), kMaxPendingReturnUrls);
+  EXPECT_EQ(taken.back(),
+            L"orvalinai://n/" + std::to_wstring(kMaxPendingReturnUrls - 1));
+  // Taking makes room again.
+  EXPECT_TRUE(Relay().Deliver(kLoginWide));
+  EXPECT_EQ(Take().value, Urls({kLogin}));
+}
+
 // A session callback of the test's own, to watch the relay's hand-over.
 std::vector<std::wstring> g_recorded;
 void RecordUrl(void* context, const std::wstring& url) {

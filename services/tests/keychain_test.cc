@@ -516,3 +516,39 @@ TEST_F(KeychainTest, InterruptedWritesAndDeletesLeaveOneWholeValue) {
 
 }  // namespace
 }  // namespace orvalin::testing
+
+namespace orvalin {
+namespace {
+
+// Every byte the buffer held, its spare capacity too, reads zero after the
+// wipe; the buffer itself stays (nothing freed unwiped).
+TEST(WipeSecret, ZeroesTheWholeBufferAndTheCredentialsBlob) {
+  std::string secret(100, 't');
+  secret.resize(40);  // a token's tail is left in the spare capacity
+  const char* buffer = secret.data();
+  const size_t capacity = secret.capacity();
+  ASSERT_GE(capacity, 100u);
+  WipeSecret(&secret);
+  EXPECT_TRUE(secret.empty());
+  ASSERT_EQ(secret.data(), buffer);
+  EXPECT_EQ(std::string(buffer, capacity), std::string(capacity, '\0'));
+
+  std::string small = "abc";  // within the string object itself
+  { ScopedSecretWipe wipe(&small); }
+  EXPECT_EQ(std::string(small.data(), small.capacity()),
+            std::string(small.capacity(), '\0'));
+
+  BYTE blob[] = {1, 2, 3, 4, 5};
+  CREDENTIALW credential{};
+  credential.CredentialBlob = blob;
+  credential.CredentialBlobSize = 4;
+  WipeCredentialBlob(&credential);
+  EXPECT_EQ(std::vector<BYTE>(blob, blob + 5),
+            (std::vector<BYTE>{0, 0, 0, 0, 5}));
+  WipeCredentialBlob(nullptr);
+  credential.CredentialBlob = nullptr;
+  WipeCredentialBlob(&credential);
+}
+
+}  // namespace
+}  // namespace orvalin

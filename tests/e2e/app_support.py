@@ -81,7 +81,8 @@ def registered_command(wine):
 
 
 def command_path(command):
-    """The executable path of a registered '"<path>" "%1"' command."""
-    match = re.fullmatch(r'"([^"]+)" "%1"', command or "")
+    """The executable path of a registered
+    '"<path>" --single-argument %1' command."""
+    match = re.fullmatch(r'"([^"]+)" --single-argument %1', command or "")
     assert match, f"unexpected command {command!r}"
     return match.group(1)

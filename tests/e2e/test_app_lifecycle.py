@@ -9,7 +9,7 @@ import time
 import pytest
 
 from app_support import (
-    APP, TITLE, WINDOW_CLASS, WM_CLOSE, WM_COPYDATA, WM_FONTCHANGE,
+    APP, MACHINE_SCHEME_KEY, SCHEME_KEY, TITLE, WINDOW_CLASS, WM_CLOSE, WM_COPYDATA, WM_FONTCHANGE,
     WM_SHOWWINDOW, close_app, command_path, copy_bundle, probe, pushed_urls,
     registered_command, start_app, take_pending, wait_pushed,
     wait_visible, window_info)
@@ -155,3 +155,39 @@ def test_a_large_session_survives_a_restart(launch, wine, bundle_dir):
         assert again.dart.invoke(KEYCHAIN, "delete", {"key": key}) is True
     assert again.dart.invoke(KEYCHAIN, "read", {"key": key}) is None
     assert close_app(wine, bundle_dir, again) == 0
+
+
+# What a document, a PDF reader or a .url file may hand the shell: browsers
+# escape the quote, these need not.
+HOSTILE_URL = ('orvalinai://login-callback?code=1" --injected-switch '
+               '"C:\\evil path')
+
+
+def test_a_quote_in_a_return_url_never_makes_another_argument(
+        launch, wine, bundle_dir):
+    """The shell puts the URL into the registered command as it is; the
+    host reads it as one argument when it hands it off and when it starts
+    with it."""
+    first = start_app(launch)  # registers the scheme for this bundle
+    wine.reg_delete(MACHINE_SCHEME_KEY)
+    wine.reg_copy(SCHEME_KEY, MACHINE_SCHEME_KEY)
+    try:
+        code, lines = probe(wine, bundle_dir, "shell-open", HOSTILE_URL)
+        assert code == 0, lines
+        wait_pushed(first.dart, HOSTILE_URL, 60)
+        assert close_app(wine, bundle_dir, first) == 0
+
+        # The shell starts the host; it connects to the opener's Dart side.
+        opener = launch("host_probe.exe", "shell-open", HOSTILE_URL)
+        opener.dart.wait_connected(60)
+        created = opener.dart.wait_event("engine_created").data
+        assert created["arguments"] == [HOSTILE_URL]
+        opener.dart.wait_event("next_frame", timeout=60)
+        assert take_pending(opener.dart) == [HOSTILE_URL]
+        assert probe(wine, bundle_dir, "close")[0] == 0
+        deadline = time.monotonic() + 60
+        while window_info(wine, bundle_dir) is not None:
+            assert time.monotonic() < deadline, "the host did not end"
+            time.sleep(0.3)
+    finally:
+        wine.reg_delete(MACHINE_SCHEME_KEY)

@@ -9,9 +9,12 @@ import os
 import re
 import shutil
 import subprocess
+import zlib
 from pathlib import Path
 
 import pytest
+
+from pe_image import PeImage
 
 REPO = Path(__file__).resolve().parents[2]
 RELEASE = Path(os.environ.get("ORVALIN_RELEASE_DIR", REPO / "build/release"))
@@ -21,6 +24,9 @@ UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 KEYCHAIN = "orvalin.ai/keychain"
 LIBRARIES = ["flutter_windows.dll", "url_launcher_windows_plugin.dll",
              "video_player_win_plugin.dll"]
+DEV_BASE = "https://orvalin-dev.supabase.co/auth/v1/"
+# What a packager of the app's engine names (ORVALIN_APPROVED_AUTH_URL_PREFIX).
+REAL_BASE = "https://orvalin-release-check.supabase.co/auth/v1/"
 DOWNGRADE = ("A newer version of Orvalin AI is already installed. To install "
              "this older version, uninstall Orvalin AI first.")
 
@@ -31,7 +37,8 @@ pytestmark = pytest.mark.timeout(900)
 def package(*args, env=None, check=True, cwd=None):
     """Runs scripts/package.sh; returns (exit code, output, summary)."""
     clean = {k: v for k, v in os.environ.items()
-             if not k.startswith(("ORVALIN_SIGN_", "ORVALIN_ENGINE_DIR"))}
+             if not k.startswith(("ORVALIN_SIGN_", "ORVALIN_ENGINE_DIR",
+                                  "ORVALIN_APPROVED_AUTH_URL_PREFIX"))}
     result = subprocess.run(
         ["bash", REPO / "scripts/package.sh", "--build-dir", RELEASE, *args],
         env=dict(clean, **(env or {})), capture_output=True, text=True,
@@ -64,7 +71,7 @@ class Prefix:
         self.shortcut = self.local.parent / \
             "Roaming/Microsoft/Windows/Start Menu/Programs/Orvalin AI.lnk"
         self.command = (rf'"C:\users\{user}\AppData\Local\Programs\Orvalin AI'
-                        r'\orvalin_ai.exe" "%1"')
+                        r'\orvalin_ai.exe" --single-argument %1')
 
     def start(self):
         for command in (["wineboot", "-i"], ["wineserver", "-w"],
@@ -133,6 +140,7 @@ def test_package_says_what_it_made(msis):
         assert summary["version"] == version
         assert summary["engine"].startswith("dev")
         assert summary["signed"].startswith("test-signed")
+        assert summary["auth"].startswith(DEV_BASE + " (the development")
         assert summary["size"].startswith(
             f"{Path(summary['MSI']).stat().st_size} bytes")
 
@@ -171,7 +179,8 @@ def test_install_registers_runs_and_hands_off(prefix, msis, launch,
 
     # A browser starts the registered command with the return URL.
     url = "orvalinai://login-callback?code=installed"
-    executable = re.fullmatch(r'"([^"]+)" "%1"', prefix.command)[1]
+    executable = re.fullmatch(r'"([^"]+)" --single-argument %1',
+                              prefix.command)[1]
     assert prefix.wine(executable, url, timeout=90).returncode == 0
     message = app.dart.wait_host_call("orvalin.ai/auth_callback",
                                       "authCallback", 30)
@@ -218,14 +227,132 @@ def test_uninstall_removes_the_product_and_keeps_user_data(
     prefix.close(bundle_dir, app)
 
 
+@pytest.mark.parametrize("other", [
+    r'"C:\elsewhere\orvalin_ai.exe" --single-argument %1',
+    r'"C:\elsewhere\orvalin_ai.exe" "%1"'])
 def test_uninstall_leaves_a_scheme_another_copy_registered(prefix, msis,
-                                                           tmp_path):
+                                                           tmp_path, other):
     assert prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "i") == 0
-    other = r'"C:\elsewhere\orvalin_ai.exe" "%1"'
     prefix.wine("reg", "add", COMMAND, "/ve", "/d", other, "/f")
     assert prefix.msiexec("/x", msis["old"]["MSI"], tmp_path / "x") == 0
     assert not prefix.app_dir.exists()
     assert prefix.values(COMMAND) == {"": other}
+    assert prefix.values(SCHEME) == {"": "URL:orvalinai Protocol",
+                                     "URL Protocol": ""}
+    prefix.wine("reg", "delete", SCHEME, "/f")
+
+
+@pytest.mark.parametrize("own", ["current", "older"])
+def test_uninstall_removes_only_what_it_wrote(prefix, msis, tmp_path, own):
+    """What other software added to the scheme stays, with the keys that
+    hold it; the command this copy's older app version wrote ("%1" in
+    quotes) still counts as this copy's."""
+    assert prefix.msiexec("/i", msis["old"]["MSI"], tmp_path / "i") == 0
+    if own == "older":
+        older = prefix.command.replace(" --single-argument %1", ' "%1"')
+        prefix.wine("reg", "add", COMMAND, "/ve", "/d", older, "/f")
+    others = {SCHEME: ("Owner", "someone"),
+              SCHEME + r"\DefaultIcon": ("", "icon.ico"),
+              SCHEME + r"\shell\open": ("FriendlyAppName", "Someone")}
+    for key, (name, data) in others.items():
+        value = ["/ve"] if not name else ["/v", name]
+        prefix.wine("reg", "add", key, *value, "/d", data, "/f")
+    assert prefix.msiexec("/x", msis["old"]["MSI"], tmp_path / "x") == 0
+    assert not prefix.app_dir.exists()
+    left = prefix.reg(SCHEME) or {}
+    assert left == {"HKEY_CURRENT_USER" + key[4:]: {name: data}
+                    for key, (name, data) in others.items()} | \
+        {r"HKEY_CURRENT_USER\Software\Classes\orvalinai\shell": {}}
+    prefix.wine("reg", "delete", SCHEME, "/f")
+
+
+def packaged_binaries(msi, folder):
+    """{name: path} of the executables and libraries an MSI installs."""
+    subprocess.run(["msiextract", "-C", folder, msi], check=True,
+                   capture_output=True)
+    return {p.name: p for p in Path(folder).rglob("*")
+            if p.suffix in (".exe", ".dll")}
+
+
+def debug_file(binary, symbols):
+    """The symbol file the stripped binary names, once its CRC matches."""
+    link = binary.with_name(binary.name + ".link")
+    subprocess.run(["x86_64-w64-mingw32-objcopy", "--dump-section",
+                    f".gnu_debuglink={link}", binary, link.with_suffix(".x")],
+                   check=True, capture_output=True)
+    data = link.read_bytes()
+    name = data[:data.index(b"\0")].decode()
+    crc = int.from_bytes(data[-4:], "little")
+    path = Path(symbols) / name
+    assert zlib.crc32(path.read_bytes()) == crc, f"{name} is not its symbols"
+    return path
+
+
+def compile_units(debug):
+    """{source file: the compiler and command line that built it} of every
+    compile unit in a symbol file (clang records its command line)."""
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "--dwarf=info",
+                           "--dwarf-depth=1", debug], check=True,
+                          capture_output=True, text=True).stdout
+    units, producer = {}, None
+    for line in dump.splitlines():
+        found = re.search(r"DW_AT_(producer|name) *: (?:\(indirect[^)]*\): )?"
+                          r"(.*)$", line)
+        if not found:
+            continue
+        if found[1] == "producer":
+            producer = found[2]
+        elif producer is not None:
+            units[found[2].strip()] = producer
+            producer = None
+    return units
+
+
+def test_packaged_binaries_meet_the_release_baseline(msis, tmp_path):
+    """Read back from the dev package, where all four binaries are ours:
+    ASLR with high entropy, DEP, Control Flow Guard, CET compatibility, no
+    build time, every unit of ours built with the stack protector, the
+    checked copies and the guard (their symbol files say so); the
+    executable Terminal-Server aware and importing only KnownDLLs and the
+    app's own libraries."""
+    binaries = packaged_binaries(msis["old"]["MSI"], tmp_path)
+    assert sorted(binaries) == sorted(["orvalin_ai.exe", *LIBRARIES])
+    for name, path in binaries.items():
+        image = PeImage.read(path)
+        figures = image.figures()
+        assert (figures["aslr"], figures["high_entropy"], figures["dep"]) == \
+            (True, True, True), name
+        assert not any(image.time_stamps().values()), \
+            (name, image.time_stamps())
+        units = compile_units(debug_file(path, msis["old"]["symbols"]))
+        ours = {unit: producer for unit, producer in units.items()
+                if unit.startswith(f"{REPO}/")}
+        assert ours, f"{name}: no unit of ours among {list(units)[:5]}"
+        for unit, producer in ours.items():
+            assert "-fstack-protector-strong" in producer, (name, unit)
+            assert "-D _FORTIFY_SOURCE=2" in producer, (name, unit)
+            assert "-cfguard" in producer, (name, unit)
+        assert figures["cfg"] and figures["cet_compat"], name
+    exe = PeImage.read(binaries["orvalin_ai.exe"])
+    assert exe.figures()["ts_aware"]
+    assert exe.figures()["foreign_imports"] == []
+    assert set(LIBRARIES) <= set(exe.imports())
+
+
+def test_two_builds_give_the_same_bytes(msis):
+    """Compiled and linked again, the executable and libraries are the same
+    bytes: a release can be rebuilt from its commit and compared."""
+    bundle = RELEASE / "bundle"
+    names = ["orvalin_ai.exe", *LIBRARIES]
+    first = {name: (bundle / name).read_bytes() for name in names}
+    for name in names:
+        (bundle / name).unlink()
+    for obj in (RELEASE / "runner/CMakeFiles/orvalin_ai.dir").rglob("*.obj"):
+        obj.unlink()
+    subprocess.run(["cmake", "--build", RELEASE, "--target", "orvalin_ai",
+                    "standin"], check=True, capture_output=True, timeout=900)
+    assert [name for name in names
+            if (bundle / name).read_bytes() != first[name]] == []
 
 
 @pytest.mark.parametrize("kind", ["msi", "exe"])
@@ -314,8 +441,10 @@ def test_engine_folder_is_checked(msis, bundle_dir, tmp_path, change):
     engine = engine_folder(bundle_dir, tmp_path / "engine")
     action, message = CHANGES[change]
     action(engine)
-    code, output, _ = package("--out", tmp_path / "out", check=False,
-                              env={"ORVALIN_ENGINE_DIR": str(engine)})
+    code, output, _ = package(
+        "--out", tmp_path / "out", check=False,
+        env={"ORVALIN_ENGINE_DIR": str(engine),
+             "ORVALIN_APPROVED_AUTH_URL_PREFIX": REAL_BASE})
     assert code != 0 and message in re.sub(r"\s+", " ", output), \
         output[-3000:]
     assert not list((tmp_path / "out").glob("*.msi"))
@@ -349,11 +478,16 @@ def test_a_real_engine_installs_every_name_as_it_is(prefix, msis, bundle_dir,
         env={"ORVALIN_ENGINE_DIR": str(engine),
              "ORVALIN_SIGN_PFX": "signing.pfx",
              "ORVALIN_SIGN_PFX_PASSWORD": "",
-             "ORVALIN_SIGN_CA_FILE": "root.pem"})
+             "ORVALIN_SIGN_CA_FILE": "root.pem",
+             "ORVALIN_APPROVED_AUTH_URL_PREFIX": REAL_BASE})
     assert code == 0, output[-3000:]
     assert Path(summary["MSI"]).name == "OrvalinAI-1.0.12+13.msi"
     assert summary["engine"].startswith("real")
     assert summary["signed"].startswith("real-signed")
+    assert summary["auth"] == REAL_BASE + " (ORVALIN_APPROVED_AUTH_URL_PREFIX)"
+    # No timestamp server named: said once, however many files are signed.
+    assert output.count("warning: no timestamp server "
+                        "(ORVALIN_SIGN_TIMESTAMP_URL)") == 1
     held = subprocess.run(["msiinfo", "export", summary["MSI"], "File"],
                           capture_output=True, text=True, check=True).stdout
     assert {"한글 이름.png", "привет мир.txt"} <= \
@@ -361,6 +495,9 @@ def test_a_real_engine_installs_every_name_as_it_is(prefix, msis, bundle_dir,
 
     assert prefix.msiexec("/i", summary["MSI"], tmp_path / "i") == 0
     assert tree(prefix.app_dir / "data") == tree(engine / "data")
+    # The installed app signs in against the named base only.
+    exe = (prefix.app_dir / "orvalin_ai.exe").read_bytes()
+    assert REAL_BASE.encode() in exe and DEV_BASE.encode() not in exe
     # Left as the vendor signed it.
     assert (prefix.app_dir / "flutter_windows.dll").read_bytes() == \
         (engine / "flutter_windows.dll").read_bytes()
@@ -368,16 +505,50 @@ def test_a_real_engine_installs_every_name_as_it_is(prefix, msis, bundle_dir,
     assert not prefix.app_dir.exists()
 
 
-def test_a_certificate_that_cannot_be_opened_stops_signing(msis, tmp_path):
+def test_a_certificate_that_cannot_be_opened_stops_signing(msis, bundle_dir,
+                                                           tmp_path):
     out = tmp_path / "out"
     out.mkdir()
     # An earlier package of the same name must not survive either.
-    shutil.copy2(msis["old"]["MSI"], out)
+    shutil.copy2(msis["old"]["MSI"], out / "OrvalinAI-1.0.12+13.msi")
     pfx = tmp_path / "broken.pfx"
     pfx.write_bytes(b"not a certificate")
+    engine = engine_folder(bundle_dir, tmp_path / "engine")
     code, output, _ = package("--out", out, check=False,
                               env={"ORVALIN_SIGN_PFX": str(pfx),
-                                   "ORVALIN_SIGN_PFX_PASSWORD": "secret"})
+                                   "ORVALIN_SIGN_PFX_PASSWORD": "secret",
+                                   "ORVALIN_ENGINE_DIR": str(engine),
+                                   "ORVALIN_APPROVED_AUTH_URL_PREFIX":
+                                       REAL_BASE})
     assert code != 0
     assert f"cannot open the signing certificate {pfx}" in output
     assert not list(out.glob("*.msi"))
+
+
+# Each stops before anything is built, naming why; no package is left.
+REFUSED = {
+    "a real engine without its sign-in base": (
+        {"ORVALIN_APPROVED_AUTH_URL_PREFIX": ""},
+        "a package with the app's engine (ORVALIN_ENGINE_DIR) needs its "
+        "sign-in base: set ORVALIN_APPROVED_AUTH_URL_PREFIX"),
+    "a real certificate on the stand-ins": (
+        {"ORVALIN_ENGINE_DIR": "", "ORVALIN_SIGN_PFX": "signing.pfx"},
+        "a real certificate (ORVALIN_SIGN_PFX) does not sign a development "
+        "package: it carries the stand-ins"),
+}
+
+
+@pytest.mark.parametrize("case", REFUSED)
+def test_a_misleading_release_is_refused(msis, bundle_dir, tmp_path, case):
+    engine = engine_folder(bundle_dir, tmp_path / "engine")
+    (tmp_path / "signing.pfx").write_bytes(b"unused")
+    change, message = REFUSED[case]
+    env = dict({"ORVALIN_ENGINE_DIR": str(engine),
+                "ORVALIN_APPROVED_AUTH_URL_PREFIX": REAL_BASE}, **change)
+    code, output, _ = package("--out", tmp_path / "out", check=False,
+                              cwd=tmp_path,
+                              env={k: v for k, v in env.items() if v})
+    assert code != 0 and message in re.sub(r"\s+", " ", output), \
+        output[-3000:]
+    assert "== building" not in output
+    assert not list(tmp_path.rglob("*.msi"))

@@ -16,6 +16,10 @@
 //                           close nor block the window; prints
 //                           "copydata <sent> <answered TRUE>",
 //                           "other <sent>" and "timeouts <n>"
+//   host_probe shell-open <url>
+//                           opens <url> as a browser does (ShellExecuteW),
+//                           so the shell runs the scheme's registered
+//                           command; "shell-open <result>"
 //   host_probe hold <file> [next]
 //                           holds a handle of the single-instance mutex, as
 //                           an instance that is starting or ending does,
@@ -138,6 +142,12 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"hold" && argc > 2) {
     return HoldMutex(argv[2], argc > 3 && std::wstring(argv[3]) == L"next");
+  }
+  if (mode == L"shell-open" && argc > 2) {
+    const INT_PTR result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", argv[2], nullptr, nullptr, SW_SHOW));
+    std::printf("shell-open %lld\n", static_cast<long long>(result));
+    return result > 32 ? 0 : 1;
   }
   // The shown window first: a hidden one may belong to an instance that is
   // starting or failing to.
