@@ -6,6 +6,7 @@
 
 #include "runner/app_constants.h"
 #include "runner/command_line.h"
+#include "runner/crash_handler.h"
 #include "runner/debug_console.h"
 #include "runner/engine_project.h"
 #include "runner/flutter_window.h"
@@ -73,6 +74,7 @@ int RunFirstInstance(orvalin::win::KernelHandle mutex,
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  orvalin::InstallCrashHandler();
   HardenDllSearch();
   AttachOrOpenConsole();
   const std::optional<std::wstring> start_url = StartUrlFromCommandLine();
