@@ -21,8 +21,9 @@ __attribute__((noinline)) void WriteThroughNull() {
 }
 
 __attribute__((noinline)) void DivideByZero() {
+  volatile int dividend = 1;
   volatile int divisor = 0;
-  volatile int quotient = 1 / divisor;
+  volatile int quotient = dividend / divisor;
   (void)quotient;
 }
 
