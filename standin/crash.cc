@@ -43,12 +43,20 @@ __attribute__((noinline)) void ThrowUncaught() {
 
 __attribute__((noinline)) void Abort() { std::abort(); }
 
+struct PureVirtualBase;
+void CallPure(PureVirtualBase* object);
+
+// Calls its pure virtual function while it is still being constructed,
+// through a function the compiler does not look into.
 struct PureVirtualBase {
-  PureVirtualBase() { CallFromConstructor(); }
+  PureVirtualBase() { CallPure(this); }
   virtual ~PureVirtualBase() = default;
   virtual void Pure() = 0;
-  __attribute__((noinline)) void CallFromConstructor() { Pure(); }
 };
+
+__attribute__((noinline, noipa)) void CallPure(PureVirtualBase* object) {
+  object->Pure();
+}
 struct PureVirtualDerived : PureVirtualBase {
   void Pure() override {}
 };

@@ -305,8 +305,13 @@ def frame_lines(frames, found):
             yield f"{number}\t{module.name}!{function}\t{place}"
 
 
+# Wine's own modules, for dumps written under Wine here.
+WINE_MODULES = Path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")
+
+
 def default_folders(repo):
-    """The build trees' bundles and the symbol folders beside packages."""
+    """The build trees' bundles, the symbol folders beside packages, and
+    Wine's modules."""
     folders = []
     for tree in ("release", "windows"):
         bundle = repo / "build" / tree / "bundle"
@@ -315,6 +320,8 @@ def default_folders(repo):
         if package.is_dir():
             folders += sorted(p for p in package.iterdir()
                               if p.is_dir() and p.name.endswith("-symbols"))
+    if WINE_MODULES.is_dir():
+        folders.append(WINE_MODULES)
     return folders
 
 
