@@ -10,6 +10,27 @@
 #include "standin/engine.h"
 
 namespace standin {
+
+struct PureVirtualBase;
+void CallPure(PureVirtualBase* object);
+
+// Calls its pure virtual function while it is still being constructed,
+// through a function the compiler does not look into. Outside the anonymous
+// namespace, so the compiler cannot see every class deriving from it and
+// turn the call into a direct one.
+struct PureVirtualBase {
+  PureVirtualBase() { CallPure(this); }
+  virtual ~PureVirtualBase() = default;
+  virtual void Pure() = 0;
+};
+
+__attribute__((noinline, noipa)) void CallPure(PureVirtualBase* object) {
+  object->Pure();
+}
+struct PureVirtualDerived : PureVirtualBase {
+  void Pure() override {}
+};
+
 namespace {
 
 // Each crash happens in a function of its own, never inlined, so a stack
@@ -42,24 +63,6 @@ __attribute__((noinline)) void ThrowUncaught() {
 }
 
 __attribute__((noinline)) void Abort() { std::abort(); }
-
-struct PureVirtualBase;
-void CallPure(PureVirtualBase* object);
-
-// Calls its pure virtual function while it is still being constructed,
-// through a function the compiler does not look into.
-struct PureVirtualBase {
-  PureVirtualBase() { CallPure(this); }
-  virtual ~PureVirtualBase() = default;
-  virtual void Pure() = 0;
-};
-
-__attribute__((noinline, noipa)) void CallPure(PureVirtualBase* object) {
-  object->Pure();
-}
-struct PureVirtualDerived : PureVirtualBase {
-  void Pure() override {}
-};
 
 __attribute__((noinline)) void CallPureVirtual() { PureVirtualDerived object; }
 

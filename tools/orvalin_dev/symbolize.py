@@ -156,6 +156,15 @@ def _read(dump, address):
     return value
 
 
+def _leaf_caller(dump, context):
+    """The caller of a function that pushed nothing: its return address is
+    on top of the stack."""
+    caller = context.copy()
+    caller.rip = _read(dump, caller.rsp)
+    caller.registers[minidump.RSP] += 8
+    return caller
+
+
 def unwind(dump, module, image, context, first):
     """The caller's context, from `context` inside `module`."""
     rva = context.rip - module.base
@@ -163,10 +172,7 @@ def unwind(dump, module, image, context, first):
     entry = image.function_at(rva if first else rva - 1)
     caller = context.copy()
     if entry is None:
-        # A leaf function: nothing pushed, the return address on top.
-        caller.rip = _read(dump, caller.rsp)
-        caller.registers[minidump.RSP] += 8
-        return caller
+        return _leaf_caller(dump, context)
     offset = rva - entry.struct.BeginAddress
     info = entry.unwindinfo
     in_prolog = first and offset < info.SizeOfProlog
@@ -200,6 +206,16 @@ def walk(dump, images, context):
     while len(frames) < MAX_FRAMES:
         module = dump.module_at(context.rip)
         frames.append((context.rip, module))
+        if module is None and first:
+            # A call through a bad pointer (null, a freed object's table):
+            # the caller's return address is still on top of the stack.
+            try:
+                context = _leaf_caller(dump, context)
+            except WalkStopped as stop:
+                warn(f"frame 0: {stop}; the walk stops")
+                break
+            first = False
+            continue
         if module is None:
             warn(f"frame {len(frames) - 1}: {context.rip:#x} is in no module;"
                  f" the walk stops")
