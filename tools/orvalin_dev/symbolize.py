@@ -4,7 +4,8 @@ Standard output, one record a line, fields separated by tabs:
     exception<TAB>0xC0000005<TAB>access violation<TAB>flutter_windows.dll+0x1a2b
     0<TAB>flutter_windows.dll!WriteThroughNull()<TAB>standin/crash.cc:18
     1<TAB>orvalin_ai.exe+0x4f10
-The crashing thread comes first, innermost frame first; --all-threads adds
+The crashing thread comes first, innermost frame first (a call the compiler
+inlined is a frame of its own); --all-threads adds
 every other thread after a line "thread<TAB><id>". Everything else (files
 not found, modules that do not match, why a walk stopped) goes to standard
 error.
@@ -13,16 +14,19 @@ What does what: the minidump is read by orvalin_dev.minidump (Debian has no
 reader for it); PE headers, sections and the .pdata/.xdata unwind records
 are read by pefile (python3-pefile); the unwind codes are applied here; the
 names, files and lines come from llvm-symbolizer, reading the DWARF embedded
-in a module or kept in its separate ".debug" file, else the module's COFF
-symbol table (the MinGW addr2line names nothing from that table).
+in a module or kept in the separate file its .gnu_debuglink names (checked
+by CRC-32), else the module's COFF symbol table (the MinGW addr2line names
+nothing from that table).
 """
 
 import argparse
 import bisect
 import os
 import shutil
+import struct
 import subprocess
 import sys
+import zlib
 from pathlib import Path
 
 import pefile
@@ -62,6 +66,7 @@ class Image:
     def __init__(self, path, pe):
         self.path = path
         self.image_base = pe.OPTIONAL_HEADER.ImageBase
+        self.debuglink = _debuglink(pe)
         pe.parse_data_directories(directories=[
             pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXCEPTION"]])
         entries = getattr(pe, "DIRECTORY_ENTRY_EXCEPTION", [])
@@ -73,6 +78,38 @@ class Image:
         if i >= 0 and rva < self.functions[i].struct.EndAddress:
             return self.functions[i]
         return None
+
+
+def _debuglink(pe):
+    """(file name, CRC-32) of the separate symbol file a stripped module
+    names in its .gnu_debuglink section, or None."""
+    for section in pe.sections:
+        if _section_name(pe, section) != b".gnu_debuglink":
+            continue
+        data = section.get_data()
+        end = data.find(b"\0")
+        if end <= 0:
+            return None
+        crc_at = (end + 4) & ~3
+        if crc_at + 4 > len(data):
+            return None
+        return (data[:end].decode("utf-8", "replace"),
+                struct.unpack_from("<I", data, crc_at)[0])
+    return None
+
+
+def _section_name(pe, section):
+    """A section's full name: names longer than 8 bytes are "/<offset>"
+    into the COFF string table, which follows the symbol table."""
+    name = section.Name.rstrip(b"\0")
+    if not name.startswith(b"/") or not name[1:].isdigit():
+        return name
+    header = pe.FILE_HEADER
+    at = (header.PointerToSymbolTable + 18 * header.NumberOfSymbols +
+          int(name[1:]))
+    end = pe.__data__.find(b"\0", at, at + 256)
+    return pe.__data__[at:end] if header.PointerToSymbolTable and end > at \
+        else name
 
 
 def folder_index(folders):
@@ -242,8 +279,8 @@ def walk(dump, images, context):
 
 class Symbols:
     """Names, files and lines from llvm-symbolizer, per module, in one call
-    each: it reads a module's DWARF and, without it, its COFF symbol
-    table."""
+    each: it reads a module's DWARF (inlined calls included) and, without
+    it, its COFF symbol table."""
 
     def __init__(self, index, images, symbolizer):
         self.index = index
@@ -251,15 +288,27 @@ class Symbols:
         self.symbolizer = symbolizer
 
     def _symbol_file(self, module):
-        """The module's separate .debug file, or its PE file."""
-        for path in self.index.get(module.name.lower() + ".debug", []):
-            return path
+        """The separate symbol file the module's PE file names, with the
+        CRC-32 it records; else the PE file itself (its own DWARF or COFF
+        symbols). Nothing for a module whose PE file does not match: names
+        from another build would be wrong."""
         image = self.images.get(module.base)
-        return image.path if image else None
+        if image is None:
+            return None
+        if image.debuglink is None:
+            return image.path
+        name, crc = image.debuglink
+        for path in self.index.get(name.lower(), []):
+            if zlib.crc32(path.read_bytes()) == crc:
+                return path
+            warn(f"{path}: not the symbol file of {image.path} (CRC differs)")
+        warn(f"{module.name}: no symbol file {name}; only its own symbols")
+        return image.path
 
     def lookup(self, frames):
-        """address -> (function or None, "file:line" or None) for every
-        frame in a module with a symbol file."""
+        """address -> [(function or None, "file:line" or None), ...],
+        innermost first, for every frame in a module with a symbol
+        file."""
         by_module = {}
         for i, (address, module) in enumerate(frames):
             if module is not None:
@@ -284,41 +333,56 @@ class Symbols:
         return found
 
     def _run(self, path, query):
+        """Per address, its functions innermost first: (function or None,
+        "file:line" or None) for each inlined call and the function that
+        holds them."""
         try:
             result = subprocess.run(
-                [self.symbolizer, "--no-inlines", f"--obj={path}"],
+                [self.symbolizer, "--inlines", f"--obj={path}"],
                 input="\n".join(query) + "\n", capture_output=True, text=True,
                 timeout=300)
         except (OSError, subprocess.TimeoutExpired) as error:
             warn(f"{path}: {SYMBOLIZER} failed ({error})")
             return None
-        # Two lines an address (function, file:line:column), then a blank.
-        blocks = [b.split("\n") for b in result.stdout.strip("\n").split("\n\n")]
-        if len(blocks) != len(query) or any(len(b) != 2 for b in blocks):
+        # Pairs of lines (function, file:line:column), a blank line after
+        # each address.
+        blocks = [b.split("\n")
+                  for b in result.stdout.strip("\n").split("\n\n")]
+        if len(blocks) != len(query) or any(
+                not b or len(b) % 2 for b in blocks):
             warn(f"{path}: unexpected answer from {SYMBOLIZER}")
             return None
-        answers = []
-        for function, place in blocks:
-            file, _, rest = place.rpartition(":")
-            file, _, line = file.rpartition(":")
-            known_place = file not in ("", "??") and line not in ("", "0")
-            answers.append((None if function == "??" else function,
-                            f"{file}:{line}" if known_place else None))
-        return answers
+        return [[_answer(b[i], b[i + 1]) for i in range(0, len(b), 2)]
+                for b in blocks]
+
+
+def _answer(function, place):
+    file, _, _column = place.rpartition(":")
+    file, _, line = file.rpartition(":")
+    known_place = file not in ("", "??") and line not in ("", "0")
+    return (None if function == "??" else function,
+            f"{file}:{line}" if known_place else None)
 
 
 def frame_lines(frames, found):
-    for number, (address, module) in enumerate(frames):
+    """One line a frame, innermost first; a call the compiler inlined is a
+    frame of its own, above the function it was inlined into."""
+    number = 0
+    for address, module in frames:
         if module is None:
-            yield f"{number}\t{address:#x}"
-            continue
-        function, place = found.get(address, (None, None))
-        if function is None:
-            yield f"{number}\t{module.name}+{address - module.base:#x}"
-        elif place is None:
-            yield f"{number}\t{module.name}!{function}"
+            names = [f"{address:#x}"]
         else:
-            yield f"{number}\t{module.name}!{function}\t{place}"
+            names = []
+            for function, place in found.get(address, [(None, None)]):
+                if function is None:
+                    names.append(f"{module.name}+{address - module.base:#x}")
+                elif place is None:
+                    names.append(f"{module.name}!{function}")
+                else:
+                    names.append(f"{module.name}!{function}\t{place}")
+        for name in names:
+            yield f"{number}\t{name}"
+            number += 1
 
 
 # Wine's own modules, for dumps written under Wine here.
