@@ -298,6 +298,11 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
 }
 
 LONG WINAPI OnFirstChanceException(EXCEPTION_POINTERS* exception) {
+  // A debugger is told of the overflow itself (as Windows then skips the
+  // unhandled-exception filter); ending the process would end its session.
+  if (IsDebuggerPresent()) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
   return WatchForStackOverflow(g_reporter, exception);
 }
 
