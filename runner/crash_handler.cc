@@ -208,7 +208,10 @@ void CrashReporter::ReportAndEnd(EXCEPTION_POINTERS* exception) {
   request_exception_ = exception;
   if (thread_) {
     SetEvent(request_event_.Get());
-    WaitForSingleObject(done_event_.Get(), kDumpWriteLimitMs);
+    // The thread itself too: a crash during the process's exit comes after
+    // the handler thread was ended, and nobody would write.
+    HANDLE ends[] = {done_event_.Get(), thread_.Get()};
+    WaitForMultipleObjects(2, ends, FALSE, kDumpWriteLimitMs);
   }
   system_->EndProcess(code);
 }

@@ -25,7 +25,10 @@ constexpr DWORD kLimitMs = 60000;
 
 class FakeSystem : public CrashDumpSystem {
  public:
-  bool LoadDumpWriter() override { return load_ok; }
+  bool LoadDumpWriter() override {
+    if (end_handler_thread) ExitThread(0);
+    return load_ok;
+  }
   std::wstring PrepareFolder() override { return folder; }
   bool WriteDump(HANDLE file, DWORD thread_id,
                  EXCEPTION_POINTERS* exception) override {
@@ -40,6 +43,7 @@ class FakeSystem : public CrashDumpSystem {
   void EndProcess(UINT code) override { end_codes.push_back(code); }
 
   bool load_ok = true;
+  bool end_handler_thread = false;
   std::wstring folder;
   bool write_ok = true;
   std::function<void()> during_write;
@@ -202,6 +206,20 @@ TEST_F(CrashReporterTest, WithoutAHandlerThreadTheCrashStillEndsWithItsCode) {
   EXPECT_EQ(system_.end_codes,
             std::vector<UINT>{EXCEPTION_ILLEGAL_INSTRUCTION});
   EXPECT_TRUE(Names(folder_).empty());
+}
+
+TEST_F(CrashReporterTest, AnEndedHandlerThreadIsNotWaitedFor) {
+  // As during the process's exit, when other threads are already gone.
+  system_.end_handler_thread = true;
+  CrashReporter reporter(&system_);
+  ASSERT_TRUE(reporter.Start());
+  FakeException exception(EXCEPTION_ACCESS_VIOLATION);
+  const ULONGLONG start = GetTickCount64();
+  reporter.ReportAndEnd(&exception.pointers);
+  // Far below the two minutes a crashing thread waits for a live handler.
+  EXPECT_LT(GetTickCount64() - start, 60000u);
+  EXPECT_EQ(system_.end_codes, std::vector<UINT>{EXCEPTION_ACCESS_VIOLATION});
+  EXPECT_EQ(system_.writes, 0);
 }
 
 TEST_F(CrashReporterTest, ASecondCrashWhileWritingEndsAtOnceAsTheFirst) {
