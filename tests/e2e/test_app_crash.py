@@ -16,6 +16,7 @@ import pytest
 
 from app_support import APP, close_app, start_app
 from orvalin_dev import minidump
+from orvalin_dev import symbolize as symbolize_tool
 
 REPO = Path(__file__).resolve().parents[2]
 SYMBOLIZE = REPO / "scripts" / "symbolize.sh"
@@ -137,6 +138,24 @@ def test_a_stack_overflow_on_the_main_thread_is_dumped_once(launch, crashes,
     assert "RecurseWithoutEnd" in frames[0]
     assert any(f.startswith("orvalin_ai.exe!") and "FlutterWindow" in f
                for f in frames), frames[-10:]
+
+
+def test_a_crash_on_an_engine_thread_is_dumped_with_that_thread_first(
+        launch, crashes, bundle_dir):
+    code = crash(launch, "engine_thread")
+    assert code == 0xC0000005 & 0xFF
+    dump = only_dump(crashes)
+    parsed = minidump.parse(dump.read_bytes())
+    main_thread = parsed.threads[0].thread_id
+    assert parsed.exception.thread_id != main_thread
+    frames = frame_names(symbolize(dump, bundle_dir))
+    assert "WriteThroughNull" in frames[0]
+    assert not any("wWinMain" in f for f in frames)
+    # The main thread, waiting for the engine thread, is in the dump too;
+    # its walk starts in Wine's ntdll, so Wine's modules are needed.
+    everything = symbolize(dump, bundle_dir, symbolize_tool.WINE_MODULES,
+                           all_threads=True)
+    assert any("wWinMain" in f[1] for f in everything if len(f) > 1)
 
 
 def test_abort_in_the_engine_is_dumped_with_the_fatal_exit_code(
