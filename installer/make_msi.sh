@@ -205,6 +205,11 @@ for file in orvalin_ai.exe "${libraries[@]}"; do
   mv "$stage/$file.signed" "$stage/$file"
   verify "$stage/$file"
 done
+# The shipped modules go beside the symbols too: a crash dump is unwound with
+# the very files it names (scripts/symbolize.sh matches size and time stamp).
+for file in orvalin_ai.exe "${libraries[@]}"; do
+  cp "$stage/$file" "$symbols/$file"
+done
 
 # ------------------------------------------------------------------- package
 # wixl reads sources relative to its working folder.

@@ -6,6 +6,7 @@
 
 #include "runner/app_constants.h"
 #include "runner/command_line.h"
+#include "runner/crash_handler.h"
 #include "runner/debug_console.h"
 #include "runner/engine_project.h"
 #include "runner/flutter_window.h"
@@ -74,6 +75,7 @@ int RunFirstInstance(orvalin::win::KernelHandle mutex,
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  orvalin::InstallCrashHandler();
   HardenDllSearch();
   if (IsSchemeRemovalRun(GetCommandLineW())) {  // the installer's uninstall
     return UnregisterUrlScheme(orvalin::win::ModuleFileName(nullptr)) ? 0 : 1;

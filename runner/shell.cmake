@@ -1,15 +1,17 @@
 # The application shell: entry point, single-instance hand-off, URL scheme,
 # windows and resources, built into orvalin_ai.exe in the bundle.
 
-# Logic without the engine: return URLs, command line, URL scheme and the
-# hand-off between instances.
+# Logic without the engine: return URLs, command line, URL scheme, the
+# hand-off between instances and the crash handler.
 add_library(shell_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cc
+  ${CMAKE_CURRENT_LIST_DIR}/crash_handler.cc
   ${CMAKE_CURRENT_LIST_DIR}/return_url.cc
   ${CMAKE_CURRENT_LIST_DIR}/single_instance.cc
   ${CMAKE_CURRENT_LIST_DIR}/url_scheme.cc)
 target_include_directories(shell_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(shell_core PUBLIC orvalin_win advapi32 shell32 user32)
+target_link_libraries(shell_core PUBLIC orvalin_win advapi32 ole32 shell32
+  user32)
 
 # The windows and the debug console: these call into the engine's DLL.
 add_library(shell STATIC

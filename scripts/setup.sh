@@ -10,7 +10,7 @@ packages=(
   wine wine64 xvfb xauth xdotool
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   sox imagemagick fonts-noto-cjk
-  python3 python3-pytest python3-pytest-timeout
+  python3 python3-pytest python3-pytest-timeout python3-pefile llvm
   wixl msitools osslsigncode openssl
 )
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "embedding/flutter_windows.h"
+#include "standin/crash.h"
 #include "standin/engine.h"
 #include "standin/standin_report.h"
 #include "standin/view.h"
@@ -94,6 +95,7 @@ void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
 
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     int width, int height, FlutterDesktopEngineRef engine) {
+  standin::CrashIfAsked();
   if (engine == nullptr || engine->owned_by_controller()) return nullptr;
   return FlutterDesktopViewController::Create(
              width, height, std::unique_ptr<FlutterDesktopEngine>(engine))

@@ -4,6 +4,7 @@ set(_shell_tests ${CMAKE_CURRENT_LIST_DIR})
 # Needs no engine: runs with nothing else in the bundle.
 add_executable(shell_core_test
   ${_shell_tests}/command_line_test.cc
+  ${_shell_tests}/crash_handler_test.cc
   ${_shell_tests}/return_url_test.cc
   ${_shell_tests}/single_instance_test.cc
   ${_shell_tests}/url_scheme_test.cc)
