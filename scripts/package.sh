@@ -71,9 +71,11 @@ done
 bash scripts/setup.sh
 
 echo "== configuring the release tree ($build)"
-# Every setting is passed each time, so an earlier run's choice never
-# lingers in the tree's cache.
-if ! log=$(cmake --preset release -B "$build" -DORVALIN_VERSION="$version" \
+# Every setting is passed each time, and the cache starts afresh, so an
+# earlier run's choice (or a tree configured for another compiler before the
+# release toolchain changed) never lingers in it.
+if ! log=$(cmake --preset release -B "$build" --fresh \
+    -DORVALIN_VERSION="$version" \
     -DORVALIN_ENGINE_DIR="$engine" "${auth_setting[@]}" \
     -DORVALIN_PACKAGE_OUT="${out:-$build/package}" 2>&1); then
   echo "$log" >&2
