@@ -9,6 +9,7 @@
 #include "runner/debug_console.h"
 #include "runner/engine_project.h"
 #include "runner/flutter_window.h"
+#include "runner/hand_off_report.h"
 #include "runner/single_instance.h"
 #include "runner/url_scheme.h"
 #include "services/auth_callback_relay.h"
@@ -38,7 +39,7 @@ void RunMessageLoop() {
   }
 }
 
-int RunFirstInstance(orvalin::win::KernelHandle mutex,
+int RunFirstInstance(InstanceClaim claim,
                      const std::optional<std::wstring>& start_url) {
   RegisterUrlScheme();
   // No channel exists yet, so the relay keeps the URL as pending.
@@ -55,17 +56,19 @@ int RunFirstInstance(orvalin::win::KernelHandle mutex,
   if (!window->Create(kWindowTitle, Win32Window::Point(10, 10),
                       Win32Window::Size(1280, 720))) {
     com->Abandon();
-    mutex.Reset();
+    claim.mutex.Reset();
+    claim.user_mutex.Reset();
     window.reset();
     return 1;
   }
   window->SetQuitWhenClosed(true);
   RunMessageLoop();
 
-  // The mutex goes before the window object, so an instance started during
+  // The mutexes go before the window object, so an instance started during
   // teardown becomes a first instance.
   com.reset();
-  mutex.Reset();
+  claim.mutex.Reset();
+  claim.user_mutex.Reset();
   window.reset();
   return 0;
 }
@@ -74,19 +77,22 @@ int RunFirstInstance(orvalin::win::KernelHandle mutex,
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   HardenDllSearch();
-  AttachOrOpenConsole();
+  const bool has_standard_error = AttachOrOpenConsole();
   const std::optional<std::wstring> start_url = StartUrlFromCommandLine();
   InstanceClaim claim = ClaimSingleInstance();
   if (claim.another_instance_running) {
     // Let go before waiting for the window: a handle kept while looking
     // would make an instance started meanwhile a later one as well.
     claim.mutex.Reset();
+    claim.user_mutex.Reset();
     HandOffResult hand_off = HandOffToRunningInstance(start_url);
     if (!hand_off.claim) {
+      // Holds no mutex: a box waiting for the user blocks nobody.
+      ReportHandOff(hand_off, has_standard_error);
       return hand_off.exit_code;
     }
     // The running instance ended before a window of it took over.
     claim = std::move(*hand_off.claim);
   }
-  return RunFirstInstance(std::move(claim.mutex), start_url);
+  return RunFirstInstance(std::move(claim), start_url);
 }

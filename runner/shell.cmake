@@ -5,6 +5,7 @@
 # hand-off between instances.
 add_library(shell_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cc
+  ${CMAKE_CURRENT_LIST_DIR}/hand_off_report.cc
   ${CMAKE_CURRENT_LIST_DIR}/return_url.cc
   ${CMAKE_CURRENT_LIST_DIR}/single_instance.cc
   ${CMAKE_CURRENT_LIST_DIR}/url_scheme.cc)
