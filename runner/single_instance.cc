@@ -196,6 +196,19 @@ bool FitsHandOffRecord(const std::wstring& url) {
   return url.size() < kMaxForwardedUrlBytes / sizeof(wchar_t);
 }
 
+Forwarded ProbeWindow(HWND window, UINT timeout_ms) {
+  DWORD_PTR answer = 0;
+  if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeout_ms,
+                          &answer) != 0) {
+    return Forwarded::kTaken;
+  }
+  // An elevated window lets in the record alone from this process.
+  if (GetLastError() == ERROR_ACCESS_DENIED) {
+    return Forwarded::kTaken;
+  }
+  return IsWindow(window) ? Forwarded::kNotResponding : Forwarded::kWindowGone;
+}
+
 Forwarded ForwardReturnUrl(HWND window, const std::wstring& url,
                            UINT timeout_ms) {
   COPYDATASTRUCT record = {};
@@ -238,10 +251,14 @@ HandOffResult HandOffToRunningInstance(
         return Failed(HandOffFailure::kTooLong, 0);
       }
       LetTakeForeground(window);
-      const Forwarded forwarded =
-          start_url
-              ? ForwardReturnUrl(window, *start_url, times.send_timeout_ms)
-              : Forwarded::kTaken;
+      Forwarded forwarded = Forwarded::kTaken;
+      if (start_url) {
+        forwarded = ProbeWindow(window, times.send_timeout_ms);
+        if (forwarded == Forwarded::kTaken) {
+          forwarded =
+              ForwardReturnUrl(window, *start_url, times.send_timeout_ms);
+        }
+      }
       hung = forwarded == Forwarded::kNotResponding;
       switch (forwarded) {
         case Forwarded::kTaken:
@@ -251,7 +268,7 @@ HandOffResult HandOffToRunningInstance(
         case Forwarded::kWindowGone:
           break;  // the instance is ending: wait for the mutex
         case Forwarded::kNotResponding:
-          break;  // nothing was queued: asked again while the wait lasts
+          break;  // no record was queued: asked again while the wait lasts
         case Forwarded::kTimedOut:
           return Failed(HandOffFailure::kTimedOut, times.send_timeout_ms);
         case Forwarded::kBlocked:

@@ -91,7 +91,7 @@ enum class Forwarded {
   kTaken,          // answered TRUE: a Dart side has the URL
   kRefused,        // answered FALSE: the instance can no longer deliver it
   kWindowGone,     // the window went away before it answered
-  kNotResponding,  // failed at once: the window is hung; nothing was queued
+  kNotResponding,  // hung or busy: no record was queued
   kTimedOut,       // no answer in time; Windows may still deliver it later
   kBlocked,        // access denied: the window does not take our messages
 };
@@ -103,6 +103,14 @@ Forwarded ClassifyFailedSend(DWORD last_error, bool window_exists,
 
 // Whether |url| fits the record a running instance accepts.
 bool FitsHandOffRecord(const std::wstring& url);
+
+// Whether |window| answers a message that carries nothing, within
+// |timeout_ms|: kTaken when it does (or when only the record may reach it),
+// kNotResponding when it is busy or hung, kWindowGone. A busy window's
+// WM_NULL may wait in its queue harmlessly, where a record would be taken
+// after its sender had given up; so the record goes only to a window that
+// just answered.
+Forwarded ProbeWindow(HWND window, UINT timeout_ms);
 
 // Sends |url| to |window| as a WM_COPYDATA record and waits at most
 // |timeout_ms| (less when the window is hung) for its answer.

@@ -402,6 +402,27 @@ TEST(HandOffToRunningInstance, AsksAgainWhileAShownWindowIsBrieflyHung) {
   EXPECT_LT(GetTickCount64() - start, 25000u);
 }
 
+TEST(HandOffToRunningInstance, AsksAgainWhileAShownWindowIsBusy) {
+  InstanceClaim running = ClaimSingleInstance();
+  ResetReceived(TRUE);
+  // Busy for longer than the send's time limit, not yet long enough to
+  // count as hung: a record sent now would run out its time.
+  ScriptedInstance busy({0, false, 0, 300, 4000});
+  Sleep(800);
+  HandOffResult result = HandOffToRunningInstance(
+      L"orvalinai://login-callback?busy", {15000, 30000, 20, 1000});
+  EXPECT_EQ(result.exit_code, 0) << static_cast<int>(result.failure);
+  EXPECT_EQ(g_received.count, 1);
+}
+
+TEST(ProbeWindow, TellsAnAnsweringWindowFromAGoneOne) {
+  WindowHandle window = MakeWindow(kClass, kTitle);
+  EXPECT_EQ(ProbeWindow(window.Get(), 1000), Forwarded::kTaken);
+  const HWND gone = window.Get();
+  window.Reset();
+  EXPECT_EQ(ProbeWindow(gone, 1000), Forwarded::kWindowGone);
+}
+
 TEST(HandOffToRunningInstance, RefusesAUrlLongerThanTheRecordWithItsOwnEnd) {
   InstanceClaim running = ClaimSingleInstance();
   ResetReceived(TRUE);  // as the window does for a record it drops

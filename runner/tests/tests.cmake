@@ -15,6 +15,8 @@ orvalin_add_test(shell_core_test)
 add_executable(shell_hand_off_test ${_shell_tests}/single_instance_test.cc)
 target_link_libraries(shell_hand_off_test PRIVATE shell_core GTest::gtest_main)
 orvalin_add_test(shell_hand_off_test)
+# Its instances stall for seconds on purpose: about 45 s in all.
+set_tests_properties(shell_hand_off_test PROPERTIES TIMEOUT 180)
 
 # The windows over the recording fake of the embedding, never an engine
 # library. It carries the application's resources, so the window class
