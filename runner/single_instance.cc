@@ -234,7 +234,8 @@ HandOffResult HandOffToRunningInstance(
   const ULONGLONG last_deadline = start + times.longest_wait_ms;
   ULONGLONG deadline = start + times.wait_ms;
   std::vector<HWND> seen;
-  bool hung = false;
+  // The last answer of a window that did not take the URL.
+  Forwarded not_handed = Forwarded::kWindowGone;
   for (;;) {
     const InstanceWindows windows = FindInstanceWindows(same_user);
     // A window not seen before: an instance took over (or the first one
@@ -259,7 +260,7 @@ HandOffResult HandOffToRunningInstance(
               ForwardReturnUrl(window, *start_url, times.send_timeout_ms);
         }
       }
-      hung = forwarded == Forwarded::kNotResponding;
+      not_handed = forwarded;
       switch (forwarded) {
         case Forwarded::kTaken:
           BringToFront(window);
@@ -268,12 +269,15 @@ HandOffResult HandOffToRunningInstance(
         case Forwarded::kWindowGone:
           break;  // the instance is ending: wait for the mutex
         case Forwarded::kNotResponding:
-          break;  // no record was queued: asked again while the wait lasts
+        case Forwarded::kBlocked:
+          // No record was queued: asked again while the wait lasts. Wine
+          // also refuses a window whose thread is ending for access.
+          break;
         case Forwarded::kTimedOut:
           return Failed(HandOffFailure::kTimedOut, times.send_timeout_ms);
-        case Forwarded::kBlocked:
-          return Failed(HandOffFailure::kBlocked, 0);
       }
+    } else {
+      not_handed = Forwarded::kWindowGone;
     }
     // The running instance lets go of the mutex as it ends, also when its
     // window could not be made: then this one takes over.
@@ -291,9 +295,14 @@ HandOffResult HandOffToRunningInstance(
       if (!start_url) {
         return Failed(HandOffFailure::kNoWindowShowed, times.wait_ms);
       }
-      return Failed(hung ? HandOffFailure::kNotResponding
-                         : HandOffFailure::kNoWindowTookUrl,
-                    times.wait_ms);
+      switch (not_handed) {
+        case Forwarded::kNotResponding:
+          return Failed(HandOffFailure::kNotResponding, times.wait_ms);
+        case Forwarded::kBlocked:
+          return Failed(HandOffFailure::kBlocked, times.wait_ms);
+        default:
+          return Failed(HandOffFailure::kNoWindowTookUrl, times.wait_ms);
+      }
     }
     Sleep(times.poll_ms);
   }

@@ -131,7 +131,7 @@ enum class HandOffFailure {
   kNoWindowTookUrl,  // no window took the URL in the wait
   kTimedOut,         // the send ran out its time
   kNotResponding,    // the window was hung until the wait ran out
-  kBlocked,          // the window refuses our messages
+  kBlocked,          // the window refused our messages until the wait ran out
   kTooLong,          // the URL is longer than a running instance accepts
 };
 
