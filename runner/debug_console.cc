@@ -25,6 +25,8 @@ bool Given(DWORD which) {
          GetFileType(handle) != FILE_TYPE_UNKNOWN;
 }
 
+bool g_streams_reopened = false;
+
 void Apply(const StreamPlan& plan) {
   if (plan.reopen_output) {
     ReopenOnConsole(stdout, 1);
@@ -34,7 +36,7 @@ void Apply(const StreamPlan& plan) {
   }
   if (plan.reopen_output || plan.reopen_error) {
     std::ios::sync_with_stdio(true);
-    FlutterDesktopResyncOutputStreams();
+    g_streams_reopened = true;
   }
 }
 
@@ -70,4 +72,10 @@ bool AttachOrOpenConsole() {
     return true;
   }
   return error_given;
+}
+
+void ResyncEngineOutputStreams() {
+  if (g_streams_reopened) {
+    FlutterDesktopResyncOutputStreams();
+  }
 }

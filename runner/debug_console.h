@@ -25,4 +25,9 @@ StreamPlan PlanStandardStreams(bool output_given, bool error_given,
 // standard error reaches someone.
 bool AttachOrOpenConsole();
 
+// Points the engine's output at the console too, when the standard streams
+// were pointed at one. Only a first instance loads the engine, so it calls
+// this once the engine is loaded.
+void ResyncEngineOutputStreams();
+
 #endif  // RUNNER_DEBUG_CONSOLE_H_

@@ -39,8 +39,30 @@ void RunMessageLoop() {
   }
 }
 
+// The engine and the plugin libraries are loaded on first use, so that a
+// later instance never loads them; a first instance loads them up front,
+// kept for the process's life, and ends here when one is missing instead
+// of failing inside a call.
+bool LoadEngineLibraries() {
+  for (const wchar_t* name :
+       {L"flutter_windows.dll", L"url_launcher_windows_plugin.dll",
+        L"video_player_win_plugin.dll"}) {
+    // The flags hold for what the library imports as well.
+    if (LoadLibraryExW(name, nullptr,
+                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                           LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
+      return false;
+    }
+  }
+  ResyncEngineOutputStreams();
+  return true;
+}
+
 int RunFirstInstance(InstanceClaim claim,
                      const std::optional<std::wstring>& start_url) {
+  if (!LoadEngineLibraries()) {
+    return 1;
+  }
   RegisterUrlScheme();
   // No channel exists yet, so the relay keeps the URL as pending.
   if (start_url) {

@@ -168,10 +168,13 @@ InstanceWindows FindInstanceWindows(const SameUserCheck& same_user) {
       continue;
     }
     NoteWindow(&found.all, window);
-    if (found.ready == nullptr &&
-        (GetPropW(window, kTakesReturnUrlsProperty) != nullptr ||
-         IsWindowVisible(window))) {
+    // The mark first: under Wine, the first IsWindowVisible, like a
+    // second FindWindowExW, loads the display driver (about 15 ms), which
+    // the common hand-off to a marked window needs neither of.
+    if (GetPropW(window, kTakesReturnUrlsProperty) != nullptr ||
+        IsWindowVisible(window)) {
       found.ready = window;
+      break;
     }
   }
   return found;

@@ -70,8 +70,9 @@ struct InstanceWindows {
   // (creation finished, shown or not), or it is shown (an older build,
   // which marks nothing, shows from its message loop). Null if none does.
   HWND ready = nullptr;
-  // All of them, ready or not, at most kMaxInstanceWindows: a window not
-  // seen before marks an instance that took over.
+  // Those found up to the ready one (all of them when none is ready), at
+  // most kMaxInstanceWindows: a window not seen before marks an instance
+  // that took over.
   std::vector<HWND> all;
 };
 inline constexpr size_t kMaxInstanceWindows = 64;
