@@ -159,9 +159,9 @@ bool RunsAsThisUser(HWND window) {
 InstanceWindows FindInstanceWindows(const SameUserCheck& same_user) {
   InstanceWindows found;
   HWND window = nullptr;
-  // Every window of the class and title: an instance that failed to start,
-  // or is still starting, may stand before the one that is ready. The
-  // cheap tests come first; the token is read only for our own windows.
+  // Every window of the class and title, up to the first that is ready:
+  // an instance that failed to start, or is still starting, may stand
+  // before it; so may another user's.
   while ((window = FindWindowExW(nullptr, window, kWindowClassName,
                                  kWindowTitle)) != nullptr) {
     if (!same_user(window)) {

@@ -201,6 +201,22 @@ def wait_state(wine, bundle_dir, wanted, timeout=20):
         time.sleep(0.3)
 
 
+def test_later_instance_loads_no_engine_library(launch, wine, bundle_dir):
+    """It only hands its URL over: the engine, the plugins and what they
+    import cost it start-up time and nothing else."""
+    app = start_app(launch)
+    url = "orvalinai://login-callback?light=1"
+    later = launch(APP, url, dart=False, env={"WINEDEBUG": "+loaddll"})
+    assert later.wait(60) == 0
+    loaded = [line for line in later.stderr().splitlines()
+              if "Loaded L" in line]
+    assert any("user32.dll" in line.lower() for line in loaded), loaded
+    assert not any(name in line.lower() for line in loaded
+                   for name in ("flutter_windows.dll", "_plugin.dll")), loaded
+    wait_pushed(app.dart, url)
+    assert close_app(wine, bundle_dir, app) == 0
+
+
 def test_later_instance_restores_the_window_and_leaves_the_scheme(
         launch, wine, bundle_dir, tmp_path):
     folder = copy_bundle(bundle_dir, tmp_path / "first")
