@@ -250,7 +250,9 @@ class Life:
                 seen.setdefault(url, []).append(process)
         while any(p.running for p in processes):
             assert time.monotonic() < deadline, "an instance does not end"
-            if self.kind != "hung":
+            # A hung stand-in ends by itself; an instance that took over
+            # from it is closed as any other.
+            if self.kind != "hung" or not self.first.running:
                 probe(self.wine, self.bundle_dir, "close")
             time.sleep(0.5)
         return seen
