@@ -2,16 +2,21 @@
 an account of every return URL they carry.
 
 A life starts with no instance running: a first instance starts (slowly,
-normally, to be minimised, to be closed, to fail making its window, or a
-hung stand-in), and later instances, each with a URL of its own, start in
-bursts at random moments across it. A later instance that outlives the
-first becomes the next first instance, and the rest hand over to it. The
-life ends once every process is done; the harness closes what still runs.
+normally, to be minimised, to be closed, to fail making its window, a
+hung stand-in, one whose first frame never comes, one that stalls its
+main thread for 6-12 s, or the head of a chain of take-overs where each
+first instance lives 20-28 s before it is closed), and later instances,
+each with a URL of its own, start in bursts at random moments across it.
+A later instance that outlives the first becomes the next first instance,
+and the rest hand over to it. The life ends once every process is done;
+the harness closes what still runs. Some URLs are as long as a hand-off
+record allows, some longer.
 
 Every URL must reach exactly one instance's Dart side (pushed as
 "authCallback" or returned by "takePendingAuthCallbackUrls"), or its
 sender exits 1 with its line, which is allowed only against a hung
-instance. Engines of two instances never run at once.
+instance or for a URL longer than the record. Engines of two instances
+never run at once.
 
     /usr/bin/python3 bench/handoff_races.py [--hand-offs 500] [--seed 1]
 
@@ -37,12 +42,21 @@ from app_support import (  # noqa: E402
 from orvalin_dev.launch import Launcher  # noqa: E402
 from orvalin_dev.wine import WineSession  # noqa: E402
 
-KINDS = ("slow", "running", "minimised", "closing", "failing", "hung")
+KINDS = ("slow", "running", "minimised", "closing", "failing", "hung",
+         "never-drawn", "stalling", "chain")
 HUNG_LINES = (
     "The running instance did not take the return URL within 5 s.",
     "The running instance is not responding; the return URL was not handed "
     "over.")
-WAIT_LIMIT = 90  # seconds a process may take; the design bounds it at ~35
+TOO_LONG_LINE = ("The return URL is longer than the running instance "
+                 "accepts; it was not handed over.")
+MAX_URL_UNITS = 8191  # the longest URL a hand-off record carries
+# Seconds a process may take: the design bounds a wait at 35 s, or at 95 s
+# across take-overs.
+WAIT_LIMIT = 150
+CHAIN_LINKS = 2
+CHAIN_LIFE = (20.0, 28.0)  # seconds each first instance of a chain lives
+STALL_MS = (6000, 12000)
 
 
 class Figures:
@@ -68,6 +82,7 @@ class Life:
         self.first = None
         self.threads = []
         self.ended = {}  # process: when it was seen ended
+        self.taken = {}  # process: URLs its Dart side took before a close
         self.watching = True
         self.watcher = threading.Thread(target=self._watch)
         self.watcher.start()
@@ -81,6 +96,8 @@ class Life:
 
     def start_first(self):
         env = {}
+        if self.kind == "never-drawn":
+            env["ORVALIN_STANDIN_NO_FIRST_FRAME"] = "1"
         if self.kind == "slow":
             env["ORVALIN_STANDIN_START_DELAY_MS"] = str(
                 self.rng.randint(2000, 8000))
@@ -100,33 +117,103 @@ class Life:
         thread.start()
         self.threads.append(thread)
 
+    def stall_first(self, after, stall_ms):
+        """Stalls the first instance's main thread `after` seconds after
+        its Dart side connected."""
+        def stall():
+            try:
+                self.first.dart.wait_connected(60)
+                time.sleep(after)
+                self.first.dart.control("stall", stall_ms)
+            except AssertionError:
+                pass  # it never connected: the accounting tells
+        thread = threading.Thread(target=stall)
+        thread.start()
+        self.threads.append(thread)
+
+    def url(self, url_id):
+        """A URL of its own; one in ten exactly as long as the record
+        allows, one in twenty a little longer."""
+        url = f"orvalinai://login-callback?race={url_id}&"
+        draw = self.rng.random()
+        if draw < 0.1:
+            url += "x" * (MAX_URL_UNITS - len(url))
+        elif draw < 0.15:
+            url += "x" * (MAX_URL_UNITS + self.rng.randint(1, 64) - len(url))
+        return url
+
     def later(self, url):
-        self.senders.append((url, self.launch(APP, url), time.monotonic()))
+        env = {}
+        if self.kind == "chain":  # so each take-over is a slow one
+            env["ORVALIN_STANDIN_START_DELAY_MS"] = str(
+                self.rng.randint(2000, 8000))
+        self.senders.append((url, self.launch(APP, url, env=env),
+                             time.monotonic()))
+
+    def actions(self, span):
+        """(seconds from the start, what) the life does to its running
+        instance besides the later instances."""
+        if self.kind in ("minimised", "closing"):
+            return [(self.rng.uniform(span / 3, span),
+                     "close" if self.kind == "closing" else "minimize")]
+        if self.kind == "stalling":
+            return [(self.rng.uniform(0, span / 2), "stall")]
+        if self.kind == "chain":
+            at, closes = 0.0, []
+            for _ in range(CHAIN_LINKS):
+                at += self.rng.uniform(*CHAIN_LIFE)
+                closes.append((at, "close"))
+            return closes
+        return []
+
+    def drain(self):
+        """Takes the pending URLs of every running Dart side, as the app's
+        Dart side does once it starts: a taker's own start URL is only
+        pending, and a chain closes the taker too."""
+        for process in [self.first] + [p for _, p, _ in self.senders]:
+            if process.dart is None or not process.running or \
+                    not process.dart.connected:
+                continue
+            try:
+                urls = process.dart.invoke(AUTH_CALLBACK, TAKE_PENDING,
+                                           timeout=30)
+            except AssertionError:
+                continue  # it ended meanwhile
+            self.taken.setdefault(process, set()).update(urls)
+
+    def act(self, what):
+        if what == "close":
+            self.drain()
+        if what == "stall":
+            self.stall_first(0, self.rng.randint(*STALL_MS))
+        else:
+            self.in_background(what)
 
     def run(self, bursts, next_id, span):
         """Starts the first instance and `bursts` groups of later ones
-        across `span` seconds; returns the next unused URL id."""
+        across `span` seconds (a chain: across all its links); returns the
+        next unused URL id."""
         self.start_first()
         begun = time.monotonic()
+        actions = self.actions(span)
+        if self.kind == "chain":
+            span = actions[-1][0] + 3
+            bursts += CHAIN_LINKS * 2
         plan = sorted(self.rng.uniform(0, span) for _ in range(bursts))
-        act_at = self.rng.uniform(span / 3, span)
-        acted = self.kind not in ("minimised", "closing")
         for at in plan:
             while True:
                 now = time.monotonic() - begun
-                if not acted and act_at <= now:
-                    self.in_background(
-                        "close" if self.kind == "closing" else "minimize")
-                    acted = True
+                while actions and actions[0][0] <= now:
+                    self.act(actions.pop(0)[1])
                 if now >= at:
                     break
                 time.sleep(0.02)
             for _ in range(self.rng.randint(1, 3)):
-                self.later(f"orvalinai://login-callback?race={next_id}")
+                self.later(self.url(next_id))
                 next_id += 1
-        if not acted:
-            self.in_background("close" if self.kind == "closing"
-                               else "minimize")
+        for at, what in actions:
+            time.sleep(max(0.0, at - (time.monotonic() - begun)))
+            self.act(what)
         return next_id
 
     def finish(self):
@@ -149,7 +236,7 @@ class Life:
         for process in processes:
             if process.dart is None:
                 continue
-            urls = set()
+            urls = set(self.taken.get(process, ()))
             if process.running and process.dart.connected:
                 try:
                     urls.update(process.dart.invoke(AUTH_CALLBACK, TAKE_PENDING,
@@ -163,7 +250,9 @@ class Life:
                 seen.setdefault(url, []).append(process)
         while any(p.running for p in processes):
             assert time.monotonic() < deadline, "an instance does not end"
-            if self.kind != "hung":
+            # A hung stand-in ends by itself; an instance that took over
+            # from it is closed as any other.
+            if self.kind != "hung" or not self.first.running:
                 probe(self.wine, self.bundle_dir, "close")
             time.sleep(0.5)
         return seen
@@ -195,6 +284,9 @@ def account(life, seen, ended, figures):
                 figures.failures.append(f"{life.kind}: {url} exit {code}")
         elif code == 1 and life.kind == "hung" and any(
                 line.strip() in HUNG_LINES for line in stderr.splitlines()):
+            figures.refused += 1
+        elif code == 1 and len(url) > MAX_URL_UNITS and any(
+                line.strip() == TOO_LONG_LINE for line in stderr.splitlines()):
             figures.refused += 1
         else:
             figures.lost += 1

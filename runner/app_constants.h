@@ -13,8 +13,15 @@ inline constexpr wchar_t kWindowTitle[] = L"Orvalin AI";
 inline constexpr wchar_t kWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
 
 // One instance per logon: the mutex lives in the logon's local namespace.
+// Every build holds it, so builds of different versions hand over to each
+// other.
 inline constexpr wchar_t kSingleInstanceMutexName[] =
     L"Local\\com.orvalin.ai.desktop.windows.SingleInstance";
+
+// The property a host window carries from the end of its creation until its
+// teardown starts: it then takes return URLs, shown or not.
+inline constexpr wchar_t kTakesReturnUrlsProperty[] =
+    L"com.orvalin.ai.desktop.windows.TakesReturnUrls";
 
 // The dwData of a WM_COPYDATA record that carries a forwarded return URL.
 inline constexpr ULONG_PTR kReturnUrlCopyDataId = 0x8001;

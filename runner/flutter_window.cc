@@ -4,13 +4,23 @@
 #include <string>
 
 #include "embedding/flutter_plugin_registrar.h"
+#include "runner/app_constants.h"
 #include "runner/return_url.h"
 #include "services/auth_callback_relay.h"
 #include "services/service_channels.h"
 
+namespace {
+
+constexpr UINT_PTR kFirstFrameFallbackTimer = 1;
+
+}  // namespace
+
 FlutterWindow::FlutterWindow(const flutter::EngineProject& project,
-                             MessageFilter message_filter)
-    : project_(project), message_filter_(message_filter) {}
+                             MessageFilter message_filter,
+                             UINT first_frame_fallback_ms)
+    : project_(project),
+      message_filter_(message_filter),
+      first_frame_fallback_ms_(first_frame_fallback_ms) {}
 
 FlutterWindow::~FlutterWindow() { OnWindowDestroyed(); }
 
@@ -28,15 +38,36 @@ bool FlutterWindow::OnWindowCreated() {
   RegisterPluginLibraries(engine);
   orvalin::RegisterServiceChannels(engine->GetMessenger(), Handle());
   AttachContent(view_controller_->view()->GetHWND());
-  // Hidden until the engine has drawn something to show.
-  engine->SetNextFrameCallback([this]() { Show(); });
+  // Hidden until the engine has drawn something to show, or until the
+  // fallback gives up waiting for that.
+  engine->SetNextFrameCallback([this]() { ShowOnce(); });
+  SetTimer(Handle(), kFirstFrameFallbackTimer, first_frame_fallback_ms_,
+           nullptr);
   view_controller_->ForceRedraw();
   AcceptHandOffFromLowerIntegrity(Handle(), message_filter_);
   delivers_urls_ = true;
+  // From here on the thread pumps messages: a later instance hands its URL
+  // to this window, shown or not.
+  if (SetPropW(Handle(), kTakesReturnUrlsProperty,
+               reinterpret_cast<HANDLE>(1))) {
+    marked_window_ = Handle();
+  }
   return true;
 }
 
+void FlutterWindow::ShowOnce() {
+  if (Handle() == nullptr) {
+    return;
+  }
+  KillTimer(Handle(), kFirstFrameFallbackTimer);
+  Show();
+}
+
 void FlutterWindow::OnWindowDestroyed() {
+  if (marked_window_ != nullptr) {
+    RemovePropW(marked_window_, kTakesReturnUrlsProperty);
+    marked_window_ = nullptr;
+  }
   delivers_urls_ = false;
   if (!view_controller_) {
     return;
@@ -67,6 +98,12 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam,
     case WM_COPYDATA:
       return HandleForwardedUrl(
           reinterpret_cast<const COPYDATASTRUCT*>(lparam));
+    case WM_TIMER:
+      if (wparam == kFirstFrameFallbackTimer) {
+        ShowOnce();
+        return 0;
+      }
+      break;
   }
   return Win32Window::HandleMessage(window, message, wparam, lparam);
 }

@@ -6,6 +6,7 @@
 add_library(shell_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cc
   ${CMAKE_CURRENT_LIST_DIR}/crash_handler.cc
+  ${CMAKE_CURRENT_LIST_DIR}/hand_off_report.cc
   ${CMAKE_CURRENT_LIST_DIR}/return_url.cc
   ${CMAKE_CURRENT_LIST_DIR}/single_instance.cc
   ${CMAKE_CURRENT_LIST_DIR}/url_scheme.cc)

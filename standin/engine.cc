@@ -322,6 +322,9 @@ void FlutterDesktopEngine::HandleControl(const std::string& key,
     watched_messages_.insert(number);
   } else if (key == "unwatch_message") {
     watched_messages_.erase(number);
+  } else if (key == "stall") {
+    // A main-thread stall of the app: nothing is pumped meanwhile.
+    Sleep(number);
   } else {
     standin::Diagnostic("unknown CONTROL key " + key + "; ignored");
   }
@@ -402,6 +405,12 @@ void FlutterDesktopEngine::ReportPluginRegistered(
 
 void FlutterDesktopEngine::SetNextFrameCallback(
     FlutterDesktopOnNextFrameCallback callback, void* user_data) {
+  // A Dart side that throws or hangs before its first frame.
+  std::string never;
+  if (standin::ReadEnvironment(L"ORVALIN_STANDIN_NO_FIRST_FRAME", &never) &&
+      never == "1") {
+    return;
+  }
   next_frame_callback_ = callback;
   next_frame_user_data_ = user_data;
 }

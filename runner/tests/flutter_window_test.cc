@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/testing/fake_messenger.h"
+#include "runner/debug_console.h"
 #include "runner/tests/fake_embedding.h"
 #include "services/auth_callback_relay.h"
 
@@ -108,6 +109,95 @@ TEST_F(FlutterWindowTest, RecordPastThePendingBoundIsRefused) {
       HandOff(L"orvalinai://login-callback?after").SendTo(window_.Handle()),
       TRUE);
   Relay().TakePending();
+}
+
+// Literal: a later instance of another build looks for this name.
+constexpr wchar_t kMark[] = L"com.orvalin.ai.desktop.windows.TakesReturnUrls";
+
+TEST_F(FlutterWindowTest, MarkedAsTakingUrlsFromCreationUntilTheTeardown) {
+  const HWND window = window_.Handle();
+  EXPECT_FALSE(IsWindowVisible(window));
+  EXPECT_NE(GetPropW(window, kMark), nullptr) << "hidden, yet it takes URLs";
+  HANDLE mark_at_teardown = reinterpret_cast<HANDLE>(1);
+  embedding_.on_controller_destroy = [&] {
+    mark_at_teardown = GetPropW(window, kMark);
+  };
+  DestroyWindow(window);
+  EXPECT_EQ(mark_at_teardown, nullptr);
+}
+
+TEST(FlutterWindow, UnmarkedWhenItsCreationFails) {
+  flutter::testing::FakeMessenger messenger;
+  flutter::testing::FakeEmbedding embedding;
+  embedding.controller_to_create = nullptr;
+  FlutterWindow window(flutter::EngineProject(L"data"));
+  EXPECT_FALSE(window.Create(L"host", {10, 10}, {800, 600}));
+  if (window.Handle() != nullptr) {
+    EXPECT_EQ(GetPropW(window.Handle(), kMark), nullptr);
+  }
+}
+
+// Pumps this thread's messages until |done| or about 10 s.
+template <typename Done>
+bool PumpUntil(Done done) {
+  for (int i = 0; i < 1000 && !done(); ++i) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageW(&message);
+    }
+    Sleep(10);
+  }
+  return done();
+}
+
+TEST(FlutterWindow, ShownWhenItsFirstFrameNeverComes) {
+  flutter::testing::FakeMessenger messenger;
+  flutter::testing::FakeEmbedding embedding;
+  FlutterWindow window(flutter::EngineProject(L"data"),
+                       &ChangeWindowMessageFilterEx, 300);
+  ASSERT_TRUE(window.Create(L"host", {10, 10}, {800, 600}));
+  EXPECT_FALSE(IsWindowVisible(window.Handle()));
+  EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(window.Handle()); }));
+  // A frame after all shows nothing new, and nothing breaks.
+  embedding.PresentFrame();
+  EXPECT_TRUE(IsWindowVisible(window.Handle()));
+}
+
+TEST(FlutterWindow, TheFirstFrameShowsItAndTheFallbackStaysQuiet) {
+  flutter::testing::FakeMessenger messenger;
+  flutter::testing::FakeEmbedding embedding;
+  FlutterWindow window(flutter::EngineProject(L"data"),
+                       &ChangeWindowMessageFilterEx, 300);
+  ASSERT_TRUE(window.Create(L"host", {10, 10}, {800, 600}));
+  embedding.PresentFrame();
+  ASSERT_TRUE(IsWindowVisible(window.Handle()));
+  ShowWindow(window.Handle(), SW_HIDE);  // as if hidden by the app
+  PumpUntil([] { return false; });
+  EXPECT_FALSE(IsWindowVisible(window.Handle())) << "the fallback still ran";
+}
+
+// Started from a command prompt a GUI program attaches to its console but
+// has no handle of it: the streams not redirected must be pointed at it.
+TEST(StandardStreams, PointedAtTheConsoleUnlessRedirected) {
+  struct Case {
+    bool output_given, error_given, console;
+    bool reopen_output, reopen_error, has_error;
+  } cases[] = {
+      {false, false, true, true, true, true},      // a command prompt
+      {true, true, true, false, false, true},      // 2>file from it
+      {true, false, true, false, true, true},      // >file from it
+      {false, true, false, false, false, true},    // piped, no console
+      {false, false, false, false, false, false},  // the browser, the shell
+      {true, false, false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    const StreamPlan plan =
+        PlanStandardStreams(c.output_given, c.error_given, c.console);
+    EXPECT_EQ(plan.reopen_output, c.reopen_output);
+    EXPECT_EQ(plan.reopen_error, c.reopen_error);
+    EXPECT_EQ(plan.has_standard_error, c.has_error)
+        << c.output_given << c.error_given << c.console;
+  }
 }
 
 TEST(FlutterWindow, LetsTheRecordInFromLowerIntegrityOnceCreated) {

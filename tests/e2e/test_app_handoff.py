@@ -20,6 +20,7 @@ HUNG_LINES = (
     "The running instance is not responding; the return URL was not handed "
     "over.")
 SLOW_START = {"ORVALIN_STANDIN_START_DELAY_MS": "7000"}
+NEVER_DRAWS = {"ORVALIN_STANDIN_NO_FIRST_FRAME": "1"}
 
 
 def hold_mutex(launch, wine, release, *mode):
@@ -73,13 +74,51 @@ def test_later_instance_gives_up_after_its_wait_and_says_so(
     assert holder.wait(30) == 0
 
 
-def test_hung_first_instance_fails_the_later_one_within_seconds(launch):
+def test_hung_first_instance_fails_the_later_one_within_its_wait(launch):
     hung = launch("decoy_window.exe", "40000", "hung", dart=False)
     wait_output(hung, "ready")
     later = launch(APP, "orvalinai://login-callback?code=hung", dart=False)
-    assert later.wait(30) == 1
+    # Asked again while the wait lasts: a hung window may pump again.
+    assert later.wait(60) == 1
     lines = later.stderr().splitlines()
     assert len(lines) == 1 and lines[0] in HUNG_LINES, lines
+
+
+def test_instance_that_never_draws_takes_urls_and_shows_after_ten_seconds(
+        launch, wine, bundle_dir):
+    app = launch(APP, env=NEVER_DRAWS)
+    app.dart.wait_connected(60)
+    started = time.monotonic()
+    for i in range(2):
+        url = f"orvalinai://login-callback?never-drawn={i}"
+        later = launch(APP, url, dart=False)
+        assert later.wait(60) == 0, later.stderr()
+        assert later.stderr() == ""
+        wait_pushed(app.dart, url)
+    # Still hidden at first; shown once no first frame came in ten seconds.
+    early = window_info(wine, bundle_dir)
+    assert time.monotonic() - started > 8 or not early["visible"], early
+    wait_visible(wine, bundle_dir, timeout=40)
+    assert not any(e.name == "next_frame" for e in app.dart.events)
+    assert take_pending(app.dart) == [
+        f"orvalinai://login-callback?never-drawn={i}" for i in range(2)]
+    assert close_app(wine, bundle_dir, app) == 0
+
+
+def test_url_sent_while_the_window_stalls_arrives_once_it_pumps_again(
+        launch, wine, bundle_dir):
+    app = start_app(launch)
+    wait_visible(wine, bundle_dir)
+    # Hung to Windows after 5 s without pumping; busy for 12 s in all.
+    app.dart.control("stall", 12000)
+    time.sleep(6.5)
+    url = "orvalinai://payment-return?after-stall=1"
+    later = launch(APP, url, dart=False)
+    assert later.wait(60) == 0, later.stderr()
+    assert later.stderr() == ""
+    wait_pushed(app.dart, url)
+    assert take_pending(app.dart) == [url]
+    assert close_app(wine, bundle_dir, app) == 0
 
 
 def test_later_instance_waits_for_a_slow_start_and_hands_over_once(
@@ -160,6 +199,22 @@ def wait_state(wine, bundle_dir, wanted, timeout=20):
             return
         assert time.monotonic() < deadline, lines
         time.sleep(0.3)
+
+
+def test_later_instance_loads_no_engine_library(launch, wine, bundle_dir):
+    """It only hands its URL over: the engine, the plugins and what they
+    import cost it start-up time and nothing else."""
+    app = start_app(launch)
+    url = "orvalinai://login-callback?light=1"
+    later = launch(APP, url, dart=False, env={"WINEDEBUG": "+loaddll"})
+    assert later.wait(60) == 0
+    loaded = [line for line in later.stderr().splitlines()
+              if "Loaded L" in line]
+    assert any("user32.dll" in line.lower() for line in loaded), loaded
+    assert not any(name in line.lower() for line in loaded
+                   for name in ("flutter_windows.dll", "_plugin.dll")), loaded
+    wait_pushed(app.dart, url)
+    assert close_app(wine, bundle_dir, app) == 0
 
 
 def test_later_instance_restores_the_window_and_leaves_the_scheme(

@@ -10,6 +10,8 @@ from app_support import (
     take_pending, wait_pushed)
 
 MAX_URL_UNITS = 8191  # the longest URL a hand-off record may carry
+TOO_LONG = ("The return URL is longer than the running instance accepts; it "
+            "was not handed over.")
 
 
 class ServiceLoad:
@@ -68,7 +70,10 @@ def test_instances_at_once_hand_over_each_url_exactly_once(launch):
 
     def hand_over():
         seconds = [launch(APP, url, dart=False) for url in urls + [too_long]]
-        assert [s.wait(90) for s in seconds] == [0] * 7
+        assert [s.wait(90) for s in seconds] == [0] * 6 + [1]
+        # The sender knows the limit: it says so instead of exiting 0.
+        assert seconds[-1].stderr().splitlines() == [TOO_LONG]
+        assert all(s.stderr() == "" for s in seconds[:-1])
         deadline = time.monotonic() + 30
         while len(pushed_urls(app.dart, since)) < len(urls):
             assert time.monotonic() < deadline, pushed_urls(app.dart, since)

@@ -397,7 +397,8 @@ class DartSide:
 
     def control(self, key, value):
         """Sends a CONTROL frame (claim_message, unclaim_message,
-        watch_message, unwatch_message with a decimal message number)."""
+        watch_message, unwatch_message with a decimal message number;
+        stall with milliseconds)."""
         self._send(bytes([CONTROL]) + _pack_str(key) + _pack_str(str(value)))
 
     # -------------------------------------------------- engine to test

@@ -149,10 +149,10 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("shell-open %lld\n", static_cast<long long>(result));
     return result > 32 ? 0 : 1;
   }
-  // The shown window first: a hidden one may belong to an instance that is
-  // starting or failing to.
-  HWND window = FindShownInstanceWindow();
-  if (window == nullptr) window = FindRunningInstanceWindow();
+  // The window a later instance would hand over to first: another may
+  // belong to an instance that is starting or failing to.
+  HWND window = FindInstanceWindows().ready;
+  if (window == nullptr) window = FindWindowW(kWindowClassName, kWindowTitle);
   if (window == nullptr) {
     std::fprintf(stderr, "host_probe: no running window\n");
     return 2;
