@@ -12,7 +12,11 @@ set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${_prefix})
 set(CMAKE_CXX_COMPILER_TARGET ${_prefix})
 set(CMAKE_RC_COMPILER ${_prefix}-windres)
-set(ORVALIN_DLLTOOL ${_prefix}-dlltool)
+# lld delay-loads a library named by -delayload when its import library is
+# in the short form llvm-dlltool writes (embedding/); it cannot turn the
+# GNU form into delay-load tables.
+set(ORVALIN_DLLTOOL llvm-dlltool-14 -m i386:x86-64)
+set(ORVALIN_LINKER_DELAYLOADS ON)
 set(CMAKE_SYSROOT /usr/${_prefix})
 # GCC's C++ library, which clang does not find in a MinGW sysroot by itself.
 set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES

@@ -30,6 +30,15 @@ def hold_mutex(launch, wine, release, *mode):
     return launch("host_probe.exe", "hold", wine.windows_path(release), *mode,
                   dart=False)
 
+def hand_over(launch, app, url):
+    """A later instance with `url` exits 0 without a line, and the running
+    app's Dart side is pushed the URL."""
+    later = launch(APP, url, dart=False)
+    assert later.wait(60) == 0, later.stderr()
+    assert later.stderr() == ""
+    wait_pushed(app.dart, url)
+
+
 
 @pytest.mark.parametrize("first", ["closing", "failing"])
 def test_later_instance_takes_over_with_its_url_when_the_first_goes(
@@ -91,10 +100,7 @@ def test_instance_that_never_draws_takes_urls_and_shows_after_ten_seconds(
     started = time.monotonic()
     for i in range(2):
         url = f"orvalinai://login-callback?never-drawn={i}"
-        later = launch(APP, url, dart=False)
-        assert later.wait(60) == 0, later.stderr()
-        assert later.stderr() == ""
-        wait_pushed(app.dart, url)
+        hand_over(launch, app, url)
     # Still hidden at first; shown once no first frame came in ten seconds.
     early = window_info(wine, bundle_dir)
     assert time.monotonic() - started > 8 or not early["visible"], early
@@ -113,10 +119,7 @@ def test_url_sent_while_the_window_stalls_arrives_once_it_pumps_again(
     app.dart.control("stall", 12000)
     time.sleep(6.5)
     url = "orvalinai://payment-return?after-stall=1"
-    later = launch(APP, url, dart=False)
-    assert later.wait(60) == 0, later.stderr()
-    assert later.stderr() == ""
-    wait_pushed(app.dart, url)
+    hand_over(launch, app, url)
     assert take_pending(app.dart) == [url]
     assert close_app(wine, bundle_dir, app) == 0
 
@@ -129,10 +132,7 @@ def test_later_instance_waits_for_a_slow_start_and_hands_over_once(
         assert time.monotonic() < deadline
         time.sleep(0.1)
     url = "orvalinai://login-callback?code=slow"
-    later = launch(APP, url, dart=False)
-    assert later.wait(60) == 0, later.stderr()
-    assert later.stderr() == ""
-    wait_pushed(app.dart, url)
+    hand_over(launch, app, url)
     assert take_pending(app.dart) == [url]
     assert close_app(wine, bundle_dir, app) == 0
 
